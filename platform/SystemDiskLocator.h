@@ -1,0 +1,23 @@
+#pragma once
+// Which physical disk holds the system directory.
+#include "platform/LinkPort.h"
+#include "platform/SystemPort.h"
+
+class ISystemDiskLocator {
+ public:
+  virtual ~ISystemDiskLocator() = default;
+  // The physical disk number, 0 when it is not found or cannot be told.
+  virtual int LocateSystemDisk() = 0;
+};
+
+// The NT way: follow the drive letter's link and compare it with the links of
+// every "\Device\Harddisk%d\Partition%d".
+class NtSystemDiskLocator : public ISystemDiskLocator {
+ public:
+  NtSystemDiskLocator(ISystemPort& system, ILinkPort& links) : m_system(system), m_links(links) {}
+  int LocateSystemDisk() override;
+
+ private:
+  ISystemPort& m_system;
+  ILinkPort& m_links;
+};

@@ -1,0 +1,191 @@
+// The Linux ports over real files: what "physical drive n" opens, how it is
+// opened, the geometry a Windows fixed disk would report, and where "/" lives.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "disk/linux/DeviceIoLinux.h"
+#include "platform/linux/DriveList.h"
+#include "platform/linux/SystemDiskLocatorLinux.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ScratchDir {
+ public:
+  ScratchDir() : m_path(fs::temp_directory_path() / ("morvek-test-" + std::to_string(::getpid()))) {
+    fs::remove_all(m_path);
+    fs::create_directories(m_path);
+  }
+  ~ScratchDir() { fs::remove_all(m_path); }
+  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+  const fs::path& Path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
+
+std::string MakeImage(const ScratchDir& dir, const std::string& name, uint64_t bytes) {
+  const std::string path = dir / name;
+  std::ofstream(path).close();
+  fs::resize_file(path, bytes);
+  return path;
+}
+
+// The access mode the kernel holds for an open descriptor.
+int AccessModeOf(int fd) {
+  std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+  std::string key;
+  while (info >> key) {
+    if (key == "flags:") {
+      std::string octal;
+      info >> octal;
+      return static_cast<int>(std::stol(octal, nullptr, 8)) & O_ACCMODE;
+    }
+  }
+  return -1;
+}
+
+TEST(LinuxDeviceIo, OpensReadOnlyAndDerivesFixedDiskGeometry) {
+  ScratchDir dir;
+  const std::string image = MakeImage(dir, "a.img", 78156225ull * 512);
+  LinuxDeviceIo io({image});
+  const DeviceHandle h = io.OpenDrive(0);
+  ASSERT_NE(h, kInvalidDevice);
+  EXPECT_EQ(AccessModeOf(static_cast<int>(h)), O_RDONLY);
+
+  DiskGeometry g;
+  ASSERT_TRUE(io.GetGeometry(h, g));
+  EXPECT_EQ(g.cylinders, 4865);
+  EXPECT_EQ(g.tracksPerCylinder, 255u);
+  EXPECT_EQ(g.sectorsPerTrack, 63u);
+  EXPECT_EQ(g.bytesPerSector, 512u);
+  EXPECT_EQ(g.mediaType, 12);
+  io.Close(h);
+}
+
+TEST(LinuxDeviceIo, ReadsAtTheSplitSixtyFourBitOffset) {
+  ScratchDir dir;
+  const std::string image = MakeImage(dir, "big.img", (uint64_t{5} << 30));
+  {
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(uint64_t{4} << 30));
+    f.write("MORVEK", 6);
+  }
+  LinuxDeviceIo io({image});
+  const DeviceHandle h = io.OpenDrive(0);
+  ASSERT_NE(h, kInvalidDevice);
+  alignas(4096) static unsigned char buffer[65536];
+  io.Seek(h, 0, 1);  // 4 GiB
+  uint32_t n = 0;
+  ASSERT_TRUE(io.Read(h, buffer, sizeof buffer, n));
+  EXPECT_EQ(n, sizeof buffer);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 6), "MORVEK");
+  io.Close(h);
+}
+
+TEST(LinuxDeviceIo, AReadOverTheEndIsCutShort) {
+  ScratchDir dir;
+  const std::string image = MakeImage(dir, "small.img", 100 * 512);
+  LinuxDeviceIo io({image});
+  const DeviceHandle h = io.OpenDrive(0);
+  alignas(4096) static unsigned char buffer[65536];
+  io.Seek(h, 64 * 512, 0);
+  uint32_t n = 0;
+  ASSERT_TRUE(io.Read(h, buffer, sizeof buffer, n));
+  EXPECT_EQ(n, 36u * 512);
+  io.Close(h);
+}
+
+TEST(LinuxDeviceIo, RefusesWhatIsNoDisk) {
+  ScratchDir dir;
+  LinuxDeviceIo io({dir / "missing.img", dir.Path().string()});
+  EXPECT_EQ(io.OpenDrive(0), kInvalidDevice);
+  EXPECT_FALSE(io.OpenError(0).empty());
+  EXPECT_EQ(io.OpenDrive(1), kInvalidDevice);  // a directory
+  EXPECT_EQ(io.OpenError(1), "not a block device or image file");
+  EXPECT_EQ(io.OpenDrive(2), kInvalidDevice);
+  EXPECT_EQ(io.OpenDrive(-1), kInvalidDevice);
+  EXPECT_EQ(io.OpenError(5), "");
+}
+
+TEST(LinuxDeviceIo, FallsBackToBufferedReadsWhereDirectIoIsRefused) {
+  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no tmpfs at /dev/shm";
+  const std::string image = "/dev/shm/morvek-test-" + std::to_string(::getpid()) + ".img";
+  std::ofstream(image).close();
+  fs::resize_file(image, 16065 * 512);
+  LinuxDeviceIo io({image});
+  const DeviceHandle h = io.OpenDrive(0);
+  EXPECT_NE(h, kInvalidDevice);
+  if (h != kInvalidDevice) {
+    EXPECT_EQ(AccessModeOf(static_cast<int>(h)), O_RDONLY);
+    io.Close(h);
+  }
+  fs::remove(image);
+}
+
+TEST(LinuxDriveList, TakesOnlyWholeHardwareDisks) {
+  ScratchDir dir;
+  for (const char* name : {"sdb", "sda", "nvme0n1", "loop0", "ram0", "zram0", "sr0", "dm-0", "md0", "vda"}) {
+    fs::create_directories(fs::path(dir / "block") / name);
+    if (std::string(name).rfind("dm-", 0) != 0 && std::string(name).rfind("md", 0) != 0)
+      fs::create_directories(fs::path(dir / "block") / name / "device");
+  }
+  EXPECT_EQ(WholeDisks(dir / "block"), (std::vector<std::string>{"/dev/sda", "/dev/sdb", "/dev/vda", "/dev/nvme0n1"}));
+  EXPECT_EQ(DriveList({"x.img"}), std::vector<std::string>{"x.img"});
+}
+
+TEST(LinuxSystemDisk, RootMountIsTheLastOneOnSlash) {
+  ScratchDir dir;
+  std::ofstream(dir / "mountinfo") << "21 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n"
+                                      "22 21 0:5 / /dev rw - devtmpfs udev rw\n"
+                                      "30 21 253:0 / / rw - ext4 /dev/mapper/root rw\n";
+  EXPECT_EQ(RootDeviceNumber(dir / "mountinfo"), "253:0");
+  std::ofstream(dir / "empty") << "";
+  EXPECT_EQ(RootDeviceNumber(dir / "empty"), "");
+}
+
+TEST(LinuxSystemDisk, FollowsPartitionsAndSlavesToWholeDisks) {
+  ScratchDir dir;
+  const fs::path sys = dir.Path() / "sys";
+  fs::create_directories(sys / "block/sda/sda2");
+  std::ofstream((sys / "block/sda/sda2/partition").string()) << "2\n";
+  fs::create_directories(sys / "block/sdb/sdb1");
+  std::ofstream((sys / "block/sdb/sdb1/partition").string()) << "1\n";
+  fs::create_directories(sys / "block/nvme0n1/nvme0n1p1");
+  std::ofstream((sys / "block/nvme0n1/nvme0n1p1/partition").string()) << "1\n";
+  // dm-0 over an md array over sdb1 and nvme0n1p1
+  fs::create_directories(sys / "block/md0/slaves");
+  fs::create_directory_symlink("../../sdb/sdb1", sys / "block/md0/slaves/sdb1");
+  fs::create_directory_symlink("../../nvme0n1/nvme0n1p1", sys / "block/md0/slaves/nvme0n1p1");
+  fs::create_directories(sys / "block/dm-0/slaves");
+  fs::create_directory_symlink("../../md0", sys / "block/dm-0/slaves/md0");
+  fs::create_directories(sys / "dev/block");
+  fs::create_directory_symlink("../../block/sda/sda2", sys / "dev/block/8:2");
+  fs::create_directory_symlink("../../block/sda", sys / "dev/block/8:0");
+  fs::create_directory_symlink("../../block/dm-0", sys / "dev/block/253:0");
+
+  EXPECT_EQ(WholeDisksUnder("8:2", sys.string()), std::vector<std::string>{"sda"});
+  EXPECT_EQ(WholeDisksUnder("8:0", sys.string()), std::vector<std::string>{"sda"});
+  auto under = WholeDisksUnder("253:0", sys.string());
+  std::sort(under.begin(), under.end());
+  EXPECT_EQ(under, (std::vector<std::string>{"nvme0n1", "sdb"}));
+  EXPECT_TRUE(WholeDisksUnder("0:42", sys.string()).empty());  // e.g. an overlay root
+  EXPECT_TRUE(WholeDisksUnder("", sys.string()).empty());
+}
+
+TEST(LinuxSystemDisk, ImageFilesAreNeverTheSystemDisk) {
+  ScratchDir dir;
+  const std::string image = MakeImage(dir, "a.img", 16065 * 512);
+  LinuxSystemDiskLocator locator({image, image});
+  EXPECT_EQ(locator.LocateSystemDisk(), 0);
+}
+
+}  // namespace
+#endif
