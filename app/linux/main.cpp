@@ -7,6 +7,8 @@
 #include "app/DiskLabels.h"
 #include "disk/CDisk.h"
 #include "disk/linux/DeviceIoLinux.h"
+#include "identify/CDriveIdentifier.h"
+#include "identify/linux/IdentifyLinux.h"
 #include "platform/linux/DriveList.h"
 #include "platform/linux/SystemDiskLocatorLinux.h"
 #include "platform/linux/SystemPortLinux.h"
@@ -75,6 +77,10 @@ int main(int argc, char** argv) {
   LinuxDeviceIo io(drives);
   LinuxSystemDiskLocator locator(drives);
   CDisk disk(DiskPorts{system, io, locator});
+  // Models come from the drives' own identify data, numbered like the
+  // disk table (position n is drive n).
+  const auto identifyPort = MakeLinuxIdentifyPort(drives);
+  const CDriveIdentifier identifier(system, identifyPort.get(), nullptr);
 
   for (size_t i = 0; i < drives.size() && i < 8; ++i) {
     const std::string why = io.OpenError(static_cast<int>(i));
@@ -88,8 +94,9 @@ int main(int argc, char** argv) {
 
   for (uint32_t slot = 0; slot < g_diskTable.count; ++slot) {
     const uint32_t total = g_diskTable.records[slot].totalSectors;
-    std::printf("%s\t%s\t%s\n", DiskEntryText(static_cast<int>(slot), "").c_str(), DiskSizeText(total).c_str(),
-                CellSizeText(total).c_str());
+    std::printf("%s\t%s\t%s\n",
+                DiskEntryText(static_cast<int>(slot), identifier.GetModel(static_cast<int>(slot))).c_str(),
+                DiskSizeText(total).c_str(), CellSizeText(total).c_str());
   }
   return 0;
 }
