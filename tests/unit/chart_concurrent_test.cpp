@@ -1,0 +1,98 @@
+// The scan worker fills the chart while the window thread paints it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "chart/CDrawPicModel.h"
+#include "chart/ChartRenderer.h"
+#include "chart/PixelSurface.h"
+#include "platform/Format.h"
+
+namespace {
+
+constexpr uint32_t kGood = 0x31B229;
+constexpr uint32_t kBad = 0x4265FF;
+
+uint32_t ColorOf(int i) { return i % 11 == 0 ? kBad : kGood; }
+
+// The centre of cell i is either still blank or already in the curve's colour.
+bool CellIsFilled(const CPixelSurface& s, int i) {
+  const Rgb c = s.GetPixel(10 * (i % 54) + 4, 10 * (i / 54) + 4);
+  if (c == Rgb{255, 255, 255}) return false;
+  EXPECT_EQ(c, RgbFromColorRef(ColorOf(i))) << "cell " << i;
+  return true;
+}
+
+TEST(ChartConcurrent, WorkerAddsCurvesWhilePainting) {
+  CDrawPicModel model;
+  std::atomic<bool> done{false};
+
+  std::thread worker([&] {
+    for (int i = 0; i < CDrawPicModel::kCellCount; ++i) {
+      const std::string name = StrFormat("TestOneCurve%d", i);
+      const int32_t index = model.AddCurve(name, ColorOf(i));
+      if (CDrawPicCurve* curve = model.GetCurve(index)) curve->m_shown = 1;
+      for (int k = 0; k < 7; ++k) {
+        model.AddPoint(name, static_cast<float>(k) * static_cast<float>(i), static_cast<float>(i));
+      }
+    }
+    done = true;
+  });
+
+  // Every picture shows the cells finished so far as one unbroken run from
+  // the top left, at most one curve still waiting for its points, and never
+  // fewer cells than the picture before.
+  int paints = 0;
+  int previous = 0;
+  CPixelSurface surface(CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
+  while (!done.load()) {
+    PaintChart(model, surface, CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
+    ++paints;
+    int filled = 0;
+    while (filled < CDrawPicModel::kCellCount && CellIsFilled(surface, filled)) ++filled;
+    for (int i = filled + 1; i < CDrawPicModel::kCellCount; ++i) {
+      ASSERT_FALSE(CellIsFilled(surface, i)) << "cell " << i << " after a gap at " << filled;
+    }
+    ASSERT_GE(filled, previous);
+    previous = filled;
+    // Reading points on this thread goes through the lock.
+    const int32_t count = model.GetCurveCount();
+    if (count > 0) {
+      EXPECT_LE(model.CopyPoints(count - 1).size(), 7u);
+    }
+  }
+  worker.join();
+
+  PaintChart(model, surface, CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
+  for (int i = 0; i < CDrawPicModel::kCellCount; ++i) ASSERT_TRUE(CellIsFilled(surface, i)) << i;
+  EXPECT_EQ(model.GetCurveCount(), 2484);
+  EXPECT_GT(paints, 0);
+}
+
+TEST(ChartConcurrent, ShownFlagSetWhilePainting) {
+  CDrawPicModel model;
+  for (int i = 0; i < 100; ++i) {
+    const std::string name = StrFormat("TestOneCurve%d", i);
+    model.AddCurve(name, kGood);
+    model.AddPoint(name, 0.0f, 0.0f);
+  }
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int round = 0; round < 200; ++round) {
+      for (int i = 0; i < 100; ++i) {
+        if (i % 2) {
+          model.GetCurve(i)->m_shown = round % 2;
+        } else {
+          model.SetShown(i, round % 2);
+        }
+      }
+    }
+    done = true;
+  });
+  CPixelSurface surface(120, 30);
+  while (!done.load()) DrawCells(model, surface);
+  worker.join();
+}
+
+}  // namespace
