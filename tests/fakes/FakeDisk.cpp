@@ -41,20 +41,20 @@ void FakeDeviceIo::Seek(DeviceHandle device, uint32_t low, uint32_t high) {
 
 bool FakeDeviceIo::Read(DeviceHandle device, void* buffer, uint32_t bytes, uint32_t& bytesRead) {
   FakeRead read{};
-  FakeDrive drive;
+  const FakeDrive* drive = nullptr;
   {
     std::lock_guard<std::mutex> hold(m_lock);
     const Open& o = m_open.at(device);
-    drive = drives.at(o.drive);
+    drive = &drives.at(o.drive);  // the script does not change during a read
     read = FakeRead{o.drive, o.position / 512, bytes, true};
   }
   const uint64_t count = (bytes + 511) / 512;
-  for (const SectorRange& r : drive.bad)
+  for (const SectorRange& r : drive->bad)
     if (r.Overlaps(read.sector, count)) read.ok = false;
   if (onRead) onRead(read);
-  for (const SectorRange& r : drive.slow)
-    if (r.Overlaps(read.sector, count) && sleeper) sleeper(drive.slowMs);
-  {
+  for (const SectorRange& r : drive->slow)
+    if (r.Overlaps(read.sector, count) && sleeper) sleeper(drive->slowMs);
+  if (recordReads) {
     std::lock_guard<std::mutex> hold(m_lock);
     reads.push_back(read);
   }

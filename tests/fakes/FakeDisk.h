@@ -56,6 +56,9 @@ class FakeDeviceIo : public IDeviceIo {
   // Called before every read; a test may stop a run or check state here.
   std::function<void(const FakeRead&)> onRead;
 
+  // Multi-GB runs make millions of reads: turn the read record off there.
+  bool recordReads = true;
+
   // What happened, in order.
   std::vector<int> opens;  // drive numbers asked for, also failed ones
   std::vector<FakeRead> reads;

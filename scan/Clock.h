@@ -1,0 +1,24 @@
+#pragma once
+// Time as the scan run sees it: the millisecond tick (timeGetTime) and the
+// local date for the report.
+#include <cstdint>
+
+struct LocalDate {
+  int year;   // full, e.g. 2007
+  int month;  // 1 to 12
+  int day;    // 1 to 31
+};
+
+class IClock {
+ public:
+  virtual ~IClock() = default;
+  virtual uint32_t TimeGetTime() = 0;
+  virtual LocalDate Today() = 0;
+};
+
+// The system's clock, for both platforms.
+class SystemClock : public IClock {
+ public:
+  uint32_t TimeGetTime() override;
+  LocalDate Today() override;
+};

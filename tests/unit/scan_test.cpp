@@ -1,0 +1,430 @@
+// A whole scan run against fake disks, a fake clock and a recording window.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/CScan.h"
+#include "fakes/FakeDisk.h"
+#include "fakes/FakeIdentifyPorts.h"
+#include "fakes/FakeScan.h"
+#include "fakes/FakeSystem.h"
+#include "fakes/LogCapture.h"
+#include "platform/PlatformProbe.h"
+#include "scan/ReportTexts.h"
+
+namespace {
+
+std::string ReadReport() {
+  std::ifstream in(kReportFile, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> ReportLines() {
+  std::vector<std::string> lines;
+  const std::string text = ReadReport();
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(at) + "<no CR LF>");
+      break;
+    }
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+class ScanRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    PlatformProbe::ForgetProcessState();
+    CDisk::ForgetProcessState();
+    g_nScanPos = 0;
+    g_strElapsed.clear();
+    std::filesystem::remove_all(kReportFile);
+    io.onRead = [this](const FakeRead&) { clock.now += msPerRead; };
+  }
+  void TearDown() override {
+    scan.reset();
+    PlatformProbe::ForgetProcessState();
+    CDisk::ForgetProcessState();
+    std::filesystem::remove_all(kReportFile);
+  }
+
+  CScan& Open() {
+    scan = std::make_unique<CScan>(ScanPorts{{system, io, locator}, system, &identify, nullptr, clock, view});
+    scan->OnInitDialog();
+    return *scan;
+  }
+  void Run() {
+    scan->OnStart();
+    scan->WaitForWorker();
+  }
+  // Names of the curves of the map, in order, with their colours.
+  std::vector<std::pair<int, uint32_t>> Cells() {
+    std::vector<std::pair<int, uint32_t>> cells;
+    CDrawPicModel* chart = scan->Chart();
+    for (int i = 0; chart && i < chart->GetCurveCount(); ++i) {
+      const CDrawPicCurve* c = chart->GetCurve(i);
+      cells.emplace_back(std::stoi(c->m_name.substr(12)), c->m_color);
+    }
+    return cells;
+  }
+
+  FakeSystemPort system;
+  FakeDeviceIo io;
+  FakeLocator locator;
+  FakeIdentifyNtPort identify;
+  FakeClock clock;
+  FakeScanView view;
+  uint32_t msPerRead = 0;
+  std::unique_ptr<CScan> scan;
+};
+
+TEST_F(ScanRunTest, WindowShowsTheDisksAndTheSizesOfDiskZero) {
+  io.drives[0] = FakeDrive::WithGeometry(4865, 255, 63);  // 78,156,225 sectors
+  io.drives[1] = FakeDrive::WithGeometry(1000000, 1, 1);
+  identify.drives[0] = {true, 0x01, true, FakeIdentifyBlockWithModel("MORVEK MV-80GB")};
+  LogCapture log;
+  Open();
+  EXPECT_EQ(view.entries, (std::vector<std::string>{"Disk 0: MORVEK MV-80GB", "Disk 1: "}));
+  EXPECT_EQ(view.selected, 0);
+  EXPECT_EQ(view.Text(IDC_DISK_SIZE), "37 G");
+  EXPECT_EQ(view.Text(IDC_CELL_SIZE), "15 M");
+  EXPECT_EQ(view.Text(IDC_BAD_COUNT), "0");
+  EXPECT_FALSE(view.shown[IDC_STOP]);
+  EXPECT_TRUE(log.Contains("CScan::FindAllDisks i=0, strModol[i]=MORVEK MV-80GB, strTotalSectors=37 G\r\n\r\n"));
+  EXPECT_TRUE(log.Contains("CScan::FindAllDisks i=1, strModol[i]=, strTotalSectors=488 M\r\n\r\n"));
+
+  scan->OnSelchangeDisk(1);
+  EXPECT_EQ(view.Text(IDC_DISK_SIZE), "488 M");
+  EXPECT_EQ(view.Text(IDC_CELL_SIZE), "200 K");
+  EXPECT_EQ(scan->Disk().ActiveDrive(), 0x80);  // selection alone activates nothing
+}
+
+TEST_F(ScanRunTest, AnEmptyDiskTableMakesStartDoNothing) {
+  Open();
+  EXPECT_TRUE(view.entries.empty());
+  EXPECT_EQ(scan->SelectedDisk(), -1);
+  scan->OnStart();
+  EXPECT_EQ(scan->GetState(), CScan::State::Idle);
+  EXPECT_EQ(view.chartsCreated, 0);
+  EXPECT_TRUE(io.reads.empty());
+  EXPECT_FALSE(std::filesystem::exists(kReportFile));
+}
+
+TEST_F(ScanRunTest, AZeroSectorDiskIsReportedAtOnce) {
+  io.drives[0] = FakeDrive::WithGeometry(0, 255, 63);
+  Open();
+  g_nScanPos = 4096;  // left by an earlier run
+  Run();
+  EXPECT_TRUE(io.reads.empty());
+  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
+  EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "2 M");
+  EXPECT_EQ(ReportLines().at(9), kResultClean);
+  EXPECT_EQ(view.opened, std::vector<std::string>{"kestrune.log"});
+}
+
+TEST_F(ScanRunTest, ADiskSmallerThanTheMapPaintsOnlyCellZeroAndFailures) {
+  io.drives[0] = FakeDrive::WithGeometry(1, 1, 2000);  // 2000 sectors: cell size 0
+  io.drives[0].bad = {{1500, 1500}};
+  Open();
+  Run();
+  EXPECT_EQ(io.reads.size(), 16u);
+  const std::vector<std::pair<int, uint32_t>> expected = {{0, kGoodCellColor}, {1, kBadCellColor}};
+  EXPECT_EQ(Cells(), expected);
+  EXPECT_EQ(view.Text(IDC_BAD_COUNT), "1");
+}
+
+TEST_F(ScanRunTest, ACellSizeBelowOneBlockLetsTheBoundaryFallBehind) {
+  io.drives[0] = FakeDrive::WithGeometry(100, 1, 2000);  // 200,000 sectors: cell size 80
+  Open();
+  Run();
+  // Boundaries 80 and 160 are met by the blocks at 128 and 256; the next one,
+  // 240, lies behind the block at 384, and no later block reaches it.
+  EXPECT_EQ(Cells().size(), 2u);
+  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
+}
+
+TEST_F(ScanRunTest, ACleanRunPaintsEveryCellInOrder) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 2, 128);  // cell size 256 sectors
+  msPerRead = 1;
+  Open();
+  Run();
+  const auto cells = Cells();
+  ASSERT_EQ(cells.size(), 2483u);  // the last boundary is the disk's end
+  for (size_t i = 0; i < cells.size(); ++i) {
+    ASSERT_EQ(cells[i].first, static_cast<int>(i));
+    ASSERT_EQ(cells[i].second, kGoodCellColor);
+  }
+  const CDrawPicCurve* last = scan->Chart()->GetCurve(2482);
+  ASSERT_EQ(last->Points().size(), 7u);
+  EXPECT_EQ(last->Points()[6].x, 6.0f * 2482);
+  EXPECT_EQ(last->Points()[6].y, 2482.0f);
+  EXPECT_EQ(view.invalidations, 2483);
+  EXPECT_EQ(view.Text(IDC_BAD_COUNT), "0");
+  EXPECT_EQ(ReportLines().at(9), kResultClean);
+  EXPECT_EQ(scan->GetState(), CScan::State::Idle);
+  EXPECT_TRUE(view.enabled[IDC_START]);
+  EXPECT_TRUE(view.shown[IDC_START]);
+  EXPECT_FALSE(view.shown[IDC_STOP]);
+}
+
+TEST_F(ScanRunTest, FailuresInTheFirstRegionPushTheGreenCellsOn) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);  // cell size 512 sectors
+  io.drives[0].bad = {{0, 0}, {128, 128}, {384, 384}};
+  Open();
+  Run();
+  const auto cells = Cells();
+  ASSERT_GE(cells.size(), 4u);
+  EXPECT_EQ(cells[0], std::make_pair(0, kBadCellColor));
+  EXPECT_EQ(cells[1], std::make_pair(1, kBadCellColor));
+  EXPECT_EQ(cells[2], std::make_pair(2, kBadCellColor));
+  EXPECT_EQ(cells[3], std::make_pair(3, kGoodCellColor));
+  EXPECT_EQ(view.failedReads, (std::vector<uint32_t>{0, 128, 384}));
+  EXPECT_EQ(view.History(IDC_BAD_COUNT), (std::vector<std::string>{"0", "1", "2", "3"}));
+  EXPECT_EQ(ReportLines().at(9), kResultBad);
+  // Cell 3 came at B = 4 x 512, the first block at or after it.
+  EXPECT_EQ(cells.size(), 2484u - 4 + 3);
+}
+
+TEST_F(ScanRunTest, ThePercentOfA500GBDiskRisesSteadily) {
+  io.drives[0] = FakeDrive::WithGeometry(969021, 16, 63);  // 976,773,168 sectors
+  io.recordReads = false;
+  std::string beforeHalf, atHalf;
+  io.onRead = [&](const FakeRead& r) {
+    // What the field shows when the read of a block starts is the percent
+    // of the block before it.
+    if (r.sector == 488386688) beforeHalf = view.Text(IDC_PERCENT);
+    if (r.sector == 488386816) atHalf = view.Text(IDC_PERCENT);
+  };
+  Open();
+  Run();
+  EXPECT_EQ(beforeHalf, "49");
+  EXPECT_EQ(atHalf, "50");
+  // Pushed only when it changes: every value once, in order, never back.
+  const auto percents = view.History(IDC_PERCENT);
+  ASSERT_EQ(percents.size(), 101u);
+  for (int p = 0; p <= 99; ++p) ASSERT_EQ(percents[static_cast<size_t>(p)], std::to_string(p));
+  EXPECT_EQ(percents.back(), "100");
+  EXPECT_EQ(g_nScanPos, 976773120u);  // the last block read
+}
+
+TEST_F(ScanRunTest, ElapsedSpeedAndRemainingTime) {
+  EXPECT_EQ(DurationText(3725), "1:2:5");
+  EXPECT_EQ(DurationText(90000), "25:0:0");
+  EXPECT_EQ(DurationText(0), "0:0:0");
+
+  io.drives[0] = FakeDrive::WithGeometry(2484, 32, 128);  // 10,174,464 sectors, cell 4096 = 2 MB
+  msPerRead = 250;                                        // 64 KB / 0.25 s: 0.25 MB/s
+  Open();
+  clock.now = 1000000;
+  Run();
+  // The first boundary, 4096, is the 33rd block: 8 s elapsed, off >> 11 = 2 MB
+  // over 9 s rounds to 0 MB/s, so no estimate can be made yet.
+  const auto speeds = view.History(IDC_SPEED);
+  const auto remaining = view.History(IDC_REMAINING);
+  ASSERT_FALSE(speeds.empty());
+  EXPECT_EQ(speeds.front(), "0 M/s");
+  EXPECT_EQ(remaining.front(), "--:--:--");
+  EXPECT_EQ(view.History(IDC_ELAPSED).front(), "0:0:8");
+  for (const std::string& r : remaining) EXPECT_NE(r.find(':'), std::string::npos) << r;
+  EXPECT_EQ(view.Text(IDC_ELAPSED), g_strElapsed);
+}
+
+TEST_F(ScanRunTest, RemainingTimeNeverGoesNegative) {
+  // A clock that stands still makes the speed the MB read so far, and the
+  // estimate at the last boundaries disk MB / speed - 2 = -1 second.
+  io.drives[0] = FakeDrive::WithGeometry(2484, 32, 128);
+  msPerRead = 0;
+  Open();
+  Run();
+  const auto remaining = view.History(IDC_REMAINING);
+  ASSERT_FALSE(remaining.empty());
+  EXPECT_EQ(remaining.back(), "0:0:0");
+  for (const std::string& r : remaining) EXPECT_EQ(r.find('-'), std::string::npos) << r;
+}
+
+TEST_F(ScanRunTest, StopEndsTheRunWithAReport) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  Open();
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 640000) scan->OnStop();
+  };
+  scan->OnStart();
+  EXPECT_FALSE(view.shown[IDC_START]);
+  EXPECT_TRUE(view.shown[IDC_STOP]);
+  scan->WaitForWorker();
+  EXPECT_EQ(io.reads.back().sector, 640000u);  // the read in progress completes
+  EXPECT_EQ(g_nScanPos, 640128u);              // the first block not read
+  EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "312 M");
+  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
+  EXPECT_TRUE(view.enabled[IDC_START]);
+  EXPECT_TRUE(view.shown[IDC_START]);
+  EXPECT_FALSE(view.shown[IDC_STOP]);
+  EXPECT_EQ(view.opened, std::vector<std::string>{"kestrune.log"});
+}
+
+TEST_F(ScanRunTest, AStopBeforeTheFirstBoundaryReportsThePreviousElapsedText) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  msPerRead = 10;
+  Open();
+  Run();
+  const std::string firstElapsed = g_strElapsed;
+  ASSERT_FALSE(firstElapsed.empty());
+  io.onRead = [&](const FakeRead&) { scan->m_bStop = 1; };
+  clock.now += 3600 * 1000;
+  Run();
+  EXPECT_EQ(ReportLines().at(7), std::string(kTimeLabel) + firstElapsed);
+  EXPECT_EQ(Cells().size(), 0u);  // the second Start emptied the map
+  EXPECT_EQ(view.chartsCreated, 1);
+}
+
+TEST_F(ScanRunTest, TheFirstRunStoppedAtOnceReportsNoElapsedText) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  Open();
+  io.onRead = [&](const FakeRead&) { scan->m_bStop = 1; };
+  Run();
+  EXPECT_EQ(ReportLines().at(7), kTimeLabel);
+}
+
+TEST_F(ScanRunTest, TheReportNamesTheSelectedSlotAndItsModel) {
+  for (int i = 0; i < 3; ++i) io.drives[i] = FakeDrive::WithGeometry(1000000, 1, 1);
+  identify.drives[2] = {true, 0x04, true, FakeIdentifyBlockWithModel("M")};
+  clock.today = {2026, 3, 9};
+  Open();
+  scan->OnSelchangeDisk(2);
+  Run();
+  const std::vector<std::string> expected = {kTitle,
+                                             std::string(kReportHeading) +
+                                                 "2026\xC4\xEA"
+                                                 "3\xD4\xC2"
+                                                 "9\xC8\xD5",
+                                             "",
+                                             std::string(kModelLabel) + "Disk 2: M",
+                                             std::string(kSizeLabel) + "0 G",
+                                             std::string(kUnitLabel) + "0 M",
+                                             std::string(kAreaLabel) + "488 M",  // the last block read: 999,936
+                                             std::string(kTimeLabel) + "0:0:0",
+                                             "",
+                                             kResultClean,
+                                             "",
+                                             "",
+                                             std::string(85, '-'),
+                                             kPromoDownload,
+                                             "",
+                                             kPromoFeatures,
+                                             std::string(85, '-')};
+  EXPECT_EQ(ReportLines(), expected);
+  EXPECT_EQ(scan->m_strDiskDesc, "Disk 2: M");
+  EXPECT_EQ(scan->Disk().ActiveDrive(), 0x82);
+}
+
+TEST_F(ScanRunTest, ScannedAreaSwitchesToGigabytesAtOneGigabyte) {
+  io.drives[0] = FakeDrive::WithGeometry(1000000, 1, 1);
+  Open();
+  auto areaFor = [&](uint32_t pos) {
+    g_nScanPos = pos;
+    EXPECT_TRUE(scan->WriteReport(true));
+    return ReportLines().at(6).substr(std::string(kAreaLabel).size());
+  };
+  EXPECT_EQ(areaFor(999936), "488 M");
+  EXPECT_EQ(areaFor(2999936), "1 G");
+  EXPECT_EQ(areaFor(2097152), "1 G");
+  EXPECT_EQ(areaFor(2097024), "1023 M");
+  EXPECT_EQ(areaFor(0), "0 M");
+}
+
+TEST_F(ScanRunTest, ASecondRunReplacesTheReport) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
+  io.drives[0].bad = {{1000, 1000}};
+  Open();
+  Run();
+  const std::string first = ReadReport();
+  EXPECT_NE(first.find(kResultBad), std::string::npos);
+  io.drives[0].bad.clear();
+  Run();
+  const std::string second = ReadReport();
+  EXPECT_EQ(second.find(kResultBad), std::string::npos);
+  EXPECT_NE(second.find(kResultClean), std::string::npos);
+  EXPECT_EQ(second.size(), first.size() + std::string(kResultClean).size() - std::string(kResultBad).size());
+}
+
+TEST_F(ScanRunTest, AnUnwritableReportLeavesTheRunToEndNormally) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
+  std::filesystem::create_directory(kReportFile);  // stands where the file would go
+  Open();
+  Run();
+  EXPECT_FALSE(scan->LastReportWritten());
+  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
+  EXPECT_TRUE(view.shown[IDC_START]);
+}
+
+TEST_F(ScanRunTest, ClosingDuringARunStopsAndWaitsForTheWorker) {
+  io.drives[0] = FakeDrive::WithGeometry(969021, 16, 63);
+  io.recordReads = false;
+  std::atomic<bool> started{false};
+  io.onRead = [&](const FakeRead&) { started = true; };
+  Open();
+  scan->OnStart();
+  while (!started) std::this_thread::yield();
+  scan->OnCancel();
+  EXPECT_EQ(scan->GetState(), CScan::State::Idle);
+  EXPECT_TRUE(scan->LastReportWritten());
+  EXPECT_EQ(view.opened, (std::vector<std::string>{"kestrune.log", "kestrune.log"}));
+  scan.reset();  // nothing left running that could use it
+}
+
+TEST_F(ScanRunTest, StartAfterStopWaitsForTheStoppingWorker) {
+  io.drives[0] = FakeDrive::WithGeometry(969021, 16, 63);
+  io.recordReads = false;
+  std::atomic<int> reads{0};
+  io.onRead = [&](const FakeRead&) { ++reads; };
+  Open();
+  scan->OnStart();
+  while (reads < 10) std::this_thread::yield();
+  scan->OnStop();
+  scan->OnStart();  // waits for the first worker, then runs again
+  EXPECT_NE(scan->GetState(), CScan::State::Idle);
+  scan->OnCancel();
+  EXPECT_EQ(scan->m_nRunCount, 2);
+}
+
+TEST_F(ScanRunTest, ASecondWorkerDoesNothing) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
+  Open();
+  g_nWorkerBusy = 1;
+  EXPECT_EQ(ScanThreadProc(scan.get()), 0);
+  EXPECT_TRUE(io.reads.empty());
+  g_nWorkerBusy = 0;
+}
+
+TEST(ScanRunConcurrent, PaintingWhileTheWorkerAddsCells) {
+  PlatformProbe::ForgetProcessState();
+  CDisk::ForgetProcessState();
+  FakeSystemPort system;
+  FakeDeviceIo io;
+  FakeLocator locator;
+  FakeClock clock;
+  FakeScanView view;
+  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 256);
+  io.drives[0].bad = {{5000, 9000}};
+  CScan scan(ScanPorts{{system, io, locator}, system, nullptr, nullptr, clock, view});
+  scan.OnInitDialog();
+  scan.OnStart();
+  size_t seen = 0;
+  while (scan.GetState() != CScan::State::Idle) {
+    seen = std::max(seen, scan.Chart()->SnapshotCurves().size());
+    std::this_thread::yield();
+  }
+  scan.WaitForWorker();
+  EXPECT_EQ(scan.Chart()->SnapshotCurves().size(), 2483u);
+  EXPECT_LE(seen, 2483u);
+  PlatformProbe::ForgetProcessState();
+  CDisk::ForgetProcessState();
+}
+
+}  // namespace
