@@ -9,22 +9,8 @@
 
 class CDrawPicModel;
 
-// Control IDs of the scan window's template.
-enum ScanControl : int {
-  IDC_START = 1000,
-  IDC_EXIT = 1001,
-  IDC_DISK_SIZE = 1005,
-  IDC_CELL_SIZE = 1009,
-  IDC_DISKS = 1011,
-  IDC_STOP = 1014,
-  IDC_ELAPSED = 1018,
-  IDC_SPEED = 1020,
-  IDC_REMAINING = 1023,
-  IDC_BAD_COUNT = 1024,
-  IDC_WEB = 1025,
-  IDC_CHART_FRAME = 1026,
-  IDC_PERCENT = 1027,
-};
+// Control IDs of the scan window's template (IDC_START, IDC_PERCENT, ...).
+#include "res/resource.h"
 
 class IScanView {
  public:

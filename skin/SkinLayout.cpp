@@ -1,0 +1,24 @@
+#include "skin/SkinLayout.h"
+
+const SkinButtonPlace& SkinButtonLayoutFor(SkinButtonRole role) {
+  for (const SkinButtonPlace& place : kSkinButtonLayout) {
+    if (place.role == role) return place;
+  }
+  return kSkinButtonLayout.front();  // unreachable: every role has a place
+}
+
+SkinRect SkinButtonRect(SkinButtonRole role) {
+  const SkinButtonPlace& p = SkinButtonLayoutFor(role);
+  return SkinRect{p.x, p.y, p.x + p.width, p.y + p.height};
+}
+
+const SkinBitmapSpec* FindSkinBitmap(uint16_t resourceId) {
+  for (const SkinBitmapSpec& spec : kSkinBitmaps) {
+    if (spec.resourceId == resourceId) return &spec;
+  }
+  return nullptr;
+}
+
+SkinBlit SkinBackgroundBlit(const SkinRect& client) {
+  return SkinBlit{0, 0, client.Width(), client.Height(), 0, 0};
+}
