@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "disk/ScanLog.h"
+#include "platform/Format.h"
 #include "platform/PlatformProbe.h"
 
 DiskTable g_diskTable = {};
@@ -26,7 +28,7 @@ CDisk::CDisk(const DiskPorts& ports) : m_ports(ports), m_hActiveDevice(ports.dev
   InitDisks();  // the outcome shows in the table, the log and later calls
 }
 
-CDisk::~CDisk() = default;  // m_hActiveDevice closes the active device
+CDisk::~CDisk() = default;  // m_hActiveDevice closes the active device, m_hDll unloads the DLL
 
 int32_t CDisk::InitDisks() {
   int32_t result = 0;
@@ -38,10 +40,82 @@ int32_t CDisk::InitDisks() {
   return result;
 }
 
+namespace {
+
+// The directory part of a module path, its last backslash kept; empty when
+// the path has none.
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Makes a directory current for as long as it lives and then restores the
+// one that was current before, whatever happened in between. Where the
+// current directory cannot be read it is left alone, since it could not be
+// put back.
+class CurrentDirectorySwitch {
+ public:
+  CurrentDirectorySwitch(IModulePort& modules, const std::string& directory) : m_modules(modules) {
+    m_saved = modules.CurrentDirectory(m_before);
+    if (m_saved) modules.ChangeDirectory(directory);
+  }
+  ~CurrentDirectorySwitch() {
+    if (m_saved) m_modules.ChangeDirectory(m_before);
+  }
+  CurrentDirectorySwitch(const CurrentDirectorySwitch&) = delete;
+  CurrentDirectorySwitch& operator=(const CurrentDirectorySwitch&) = delete;
+
+ private:
+  IModulePort& m_modules;
+  std::string m_before;
+  bool m_saved = false;
+};
+
+}  // namespace
+
 int32_t CDisk::LoadDiskDll() {
-  // The Windows 9x branch loads "Halvex32.dll" here; until that loader is in
-  // place no DLL is ever found and the disk table stays empty.
-  return 0;
+  m_pfnGetDiskInfo = nullptr;
+  m_pfnReadWriteSector = nullptr;
+  m_hDll.Reset();
+  std::string dllName = kDiskDllName;
+  IModulePort* modules = m_ports.modules;
+  if (modules == nullptr) {
+    // Nothing to load with: the same outcome as a DLL that is nowhere.
+    ScanLog::Instance().WriteF("load halvex32.dll error. dllname=%s\r\n", dllName.c_str());
+    return 0;
+  }
+
+  // 1. The bare name, so that the system's search order applies.
+  ModuleHandle module = modules->Load(dllName);
+  if (module == kNoModule) {
+    // 2. Beside the executable, which need not be on the search path.
+    dllName = StrFormat("%s%s", DirectoryOf(modules->ModulePath(kNoModule)).c_str(), kDiskDllName);
+    module = modules->Load(dllName);
+  }
+  if (module == kNoModule) {
+    // 3. Beside the module named "locate" (the executable again when no such
+    // module is loaded), with its directory current while the DLL loads, so
+    // that what the DLL itself loads is found there too.
+    const std::string directory = DirectoryOf(modules->ModulePath(modules->FindLoadedModule("locate")));
+    dllName = StrFormat("%s%s", directory.c_str(), kDiskDllName);
+    CurrentDirectorySwitch inside(*modules, directory);
+    module = modules->Load(dllName);
+  }
+  if (module == kNoModule) {
+    ScanLog::Instance().WriteF("load halvex32.dll error. dllname=%s\r\n", dllName.c_str());
+    return 0;
+  }
+  m_hDll.Reset(modules, module);
+
+  m_pfnGetDiskInfo = modules->ResolveGetDiskInfo(module, "GetDiskInfo");
+  m_pfnReadWriteSector = modules->ResolveReadWriteSector(module, "ReadWriteSector");
+  if (!m_pfnGetDiskInfo) {
+    // The module stays loaded until the disk object goes. A missing
+    // ReadWriteSector shows later, as failed reads.
+    ScanLog::Instance().Write("GetProcAddress from halvex32.dll error.\r\n");
+    return 0;
+  }
+  return 1;
 }
 
 int32_t CDisk::RefreshDiskTable() {
@@ -83,10 +157,18 @@ int32_t CDisk::GetDiskinfoNt() {
 }
 
 int32_t CDisk::GetDiskinfo9x() {
-  if (m_hDll == nullptr || m_pfnGetDiskInfo == nullptr) return 0;
+  if (!m_hDll.IsLoaded() || !m_pfnGetDiskInfo) return 0;
   const int32_t r = m_pfnGetDiskInfo(&g_diskTable);
+  // The table holds four records. A larger count from the DLL would send
+  // every reader of the table past its end, so it is cut to the capacity,
+  // whatever the DLL's result.
+  if (g_diskTable.count > kMaxDisks) {
+    ScanLog::Instance().WriteF("GetDiskinfo9x count=%u clamped to 4\r\n", static_cast<unsigned>(g_diskTable.count));
+    g_diskTable.count = kMaxDisks;
+  }
+  // The DLL takes the disks in order: slot i is drive code 0x80 + i.
   if (r != 0) {
-    for (uint32_t i = 0; i < g_diskTable.count && i < kMaxDisks; ++i) m_driveCodes[i] = static_cast<uint16_t>(0x80 + i);
+    for (uint32_t i = 0; i < g_diskTable.count; ++i) m_driveCodes[i] = static_cast<uint16_t>(0x80 + i);
   }
   return r;
 }
@@ -166,7 +248,9 @@ uint32_t CDisk::ReadWriteSectorNt(uint8_t command, uint8_t /*driveCode*/, uint32
 
 uint32_t CDisk::ReadWriteSector9x(uint8_t command, uint8_t driveCode, uint32_t startSector, uint16_t count,
                                   void* buffer) {
-  if (m_hDll == nullptr || m_pfnReadWriteSector == nullptr) return 0;
-  m_pfnReadWriteSector(command, driveCode, startSector, count, buffer);
+  if (!m_hDll.IsLoaded() || !m_pfnReadWriteSector) return 0;
+  // The DLL answers 0 for a transfer that failed: that must reach the scan as
+  // a bad block, not as count * 512 bytes read.
+  if (m_pfnReadWriteSector(command, driveCode, startSector, count, buffer) == 0) return 0;
   return static_cast<uint32_t>(count) * kSectorSize;
 }

@@ -5,6 +5,7 @@
 
 #include "disk/DeviceIo.h"
 #include "disk/DiskTable.h"
+#include "disk/ModulePort.h"
 #include "platform/SystemDiskLocator.h"
 #include "platform/SystemPort.h"
 
@@ -13,12 +14,13 @@ struct DiskPorts {
   ISystemPort& system;
   IDeviceIo& device;
   ISystemDiskLocator& locator;
+  // The module loader for the Windows 9x disk DLL; without one that branch
+  // finds no DLL.
+  IModulePort* modules = nullptr;
 };
 
-// The two exports of the Windows 9x disk DLL, as the program calls them.
-using GetDiskInfoEntry = int32_t (*)(DiskTable* table);
-using ReadWriteSectorEntry = int32_t (*)(uint32_t command, uint32_t driveCode, uint32_t startSector, uint32_t count,
-                                         void* buffer);
+// The Windows 9x disk DLL, looked for beside the program.
+constexpr char kDiskDllName[] = "Halvex32.dll";
 
 constexpr uint8_t kCmdReadSectors = 2;
 constexpr uint16_t kNoActiveDrive = 0x00FF;
@@ -47,6 +49,7 @@ class CDisk {
   uint16_t ActiveDrive() const { return m_activeDrive; }
   uint16_t DriveCodeOfSlot(int slot) const { return slot >= 0 && slot < 4 ? m_driveCodes[slot] : 0; }
   bool HasOpenDevice() const { return m_hActiveDevice.IsOpen(); }
+  bool HasDiskDll() const { return m_hDll.IsLoaded(); }
 
   // Clears the disk table and the system disk code, so that one test process
   // can build disk objects over several scripted machines. The product never
@@ -61,5 +64,5 @@ class CDisk {
   uint16_t m_driveCodes[4] = {};
   uint16_t m_activeDrive = kNoActiveDrive;
   UniqueDevice m_hActiveDevice;
-  void* m_hDll = nullptr;  // the 9x DLL's module, once its loader exists
+  UniqueModule m_hDll;  // the 9x DLL, unloaded with the object
 };

@@ -34,9 +34,11 @@ bool Win32DeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
     return true;
   }
   // Drivers that do not know the geometry request (Wine's mapped devices
-  // answer ERROR_INVALID_FUNCTION) still tell the size: derive the geometry
-  // the way Windows reports it for a fixed disk. Any other failure stays one.
-  if (GetLastError() != ERROR_INVALID_FUNCTION) return false;
+  // answer error 50, ERROR_NOT_SUPPORTED; others ERROR_INVALID_FUNCTION)
+  // still tell the size: derive the geometry the way Windows reports it for
+  // a fixed disk. Any other failure stays one.
+  const DWORD error = GetLastError();
+  if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(H(device), &size) || size.QuadPart <= 0) return false;
   out.cylinders = size.QuadPart / kCylinderBytes;
