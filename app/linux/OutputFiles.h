@@ -1,0 +1,33 @@
+#pragma once
+// The files the terminal front end writes or names besides the report: the
+// bad-block list, checks on output paths, and the report's result line as
+// the terminal shows it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Why PATH cannot take an output file, or "" when it can. An existing file
+// may be replaced only when it is a regular file and none of the DEVICES
+// (an image file being scanned must never be overwritten); its directory
+// must exist and be writable.
+std::string OutputPathProblem(const std::string& path, const std::vector<std::string>& devices);
+
+// The start sectors, one decimal number and "\n" per line (an empty file for
+// none). The list goes to a temporary file that replaces PATH only once
+// complete; false, with no partial file left, when that fails.
+bool WriteBadList(const std::string& path, const std::vector<uint32_t>& startSectors);
+
+// PATH made absolute against the current directory (not resolved further).
+std::string AbsolutePath(const std::string& path);
+
+// Why FILE in the current directory could not be written, for a message.
+std::string WhyNotWritable(const std::string& file);
+
+// Code page 936 (GBK) bytes as UTF-8, or "" when they cannot be converted.
+std::string GbkToUtf8(const std::string& gbk);
+
+// The result line of the report REPORT_FILE, as UTF-8 followed by its
+// English meaning, e.g. "扫描结果: 没有坏扇区 (no bad sectors)". When the file
+// cannot be read (or REPORT_FILE is empty) only the English meaning of the
+// outcome CLEAN is given.
+std::string ResultLineText(const std::string& reportFile, bool clean);

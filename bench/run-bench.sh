@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Benchmarks (not tests): morvek-scan next to the usual ways of reading a
+# whole disk, on the same freshly made loop device, with the page cache
+# dropped before every run.
+#
+#   clean device:  dd bs=64k iflag=direct, morvek-scan, badblocks -b 512 -c 128 -sv
+#   faulty device: the same data through faultfs with a few bad ranges:
+#                  dd conv=noerror,sync (the reference: plain dd stops at the
+#                  first error), plain dd, morvek-scan, badblocks
+#
+# Prints each tool's best time, its throughput and the throughput ratio to
+# dd, and morvek-scan's peak resident memory (VmHWM, sampled from /proc during
+# one more, untimed run: no extra package needed). Every round runs each tool once, in
+# turn, so that a drift in the machine's speed hits all of them alike.
+#
+#   bench/run-bench.sh            (as root; build the linux preset first)
+#
+# Environment: BENCH_MIB (device size, default 4096), ROUNDS (default 1),
+# MORVEK_SCAN and FAULTFS (default: the linux preset's build), TMPDIR (where
+# the image goes: not tmpfs, whose files refuse direct I/O).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+MORVEK_SCAN=${MORVEK_SCAN:-$root/build/linux/app/morvek-scan}
+FAULTFS=${FAULTFS:-$root/build/linux/tests/tools/faultfs}
+mib=${BENCH_MIB:-4096}
+rounds=${ROUNDS:-1}
+
+# shellcheck source=../tests/e2e/lib.sh
+source "$root/tests/e2e/lib.sh"
+
+[[ $EUID -eq 0 ]] || { echo "run-bench.sh needs root (loop devices, drop_caches)" >&2; exit 2; }
+[[ -x $MORVEK_SCAN ]] || { echo "no $MORVEK_SCAN: build the linux preset first" >&2; exit 2; }
+MORVEK_SCAN=$(realpath "$MORVEK_SCAN")
+if [[ -x $FAULTFS ]]; then FAULTFS=$(realpath "$FAULTFS"); fi
+export FAULTFS
+have_loop || { echo "loop devices are not usable here" >&2; exit 2; }
+for tool in dd badblocks; do
+	command -v $tool >/dev/null || { echo "$tool is not installed (coreutils / e2fsprogs)" >&2; exit 2; }
+done
+
+work=$(lib_tmpdir)
+sectors=$((mib * 2048))
+# What morvek-scan reads: whole cylinders of 255 x 63 sectors, in 64 KB reads
+# (the last one may reach past the total).
+total=$(((sectors / 16065) * 16065))
+scan_bytes=$((((total + 127) / 128) * 65536))
+dev_bytes=$((sectors * 512))
+
+now() { printf '%s' "$EPOCHREALTIME"; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+rate_of() { awk -v s="$1" -v b="$2" 'BEGIN { printf "%.1f", b / 1048576 / s }'; }
+
+vm_hwm() { # PID -> kB; fails once the process has ended (a zombie has no VmHWM)
+	local key value rest
+	while read -r key value rest; do
+		[[ $key == VmHWM: ]] && { printf '%s' "$value"; return 0; }
+	done <"/proc/$1/status"
+	return 1
+} 2>/dev/null
+
+# Runs COMMAND... once from a cold cache and sets T (seconds). Output goes to
+# $work/out. A morvek-scan that fails (exit status other than 0 or 1) ends
+# the benchmark.
+timed() { # NAME COMMAND...
+	local name=$1 t0 t1 st=0
+	shift
+	drop_caches
+	t0=$(now)
+	(cd "$work" && exec "$@" >"$work/out" 2>&1) || st=$?
+	t1=$(now)
+	if [[ $name == morvek-scan ]] && ((st != 0 && st != 1)); then
+		echo "morvek-scan failed (exit status $st):" >&2
+		cat "$work/out" >&2
+		exit 1
+	fi
+	T=$(elapsed "$t0" "$t1")
+}
+
+# morvek-scan's peak resident memory in kB, from one more (untimed) run: the
+# sampling would disturb a timed one. VmHWM only grows, so the last value
+# read before the process ends is its peak.
+peak_rss() { # DEVICE
+	local pid hwm peak=0
+	(cd "$work" && exec "$MORVEK_SCAN" "$1" >/dev/null 2>&1) &
+	pid=$!
+	while hwm=$(vm_hwm "$pid"); do
+		((hwm > peak)) && peak=$hwm
+		sleep 0.02
+	done
+	wait "$pid" || true
+	echo "$peak"
+}
+
+bench_device() { # TITLE DEVICE FAULTY(0|1)
+	local title=$1 dev=$2 faulty=$3 round name ref copied="" scan_note="" bb_note="" rate ratio label note
+	local -a names
+	local -A best=() bytes=()
+	if ((faulty)); then
+		names=("dd conv=noerror,sync" "dd bs=64k iflag=direct" morvek-scan badblocks)
+	else
+		names=("dd bs=64k iflag=direct" morvek-scan badblocks)
+	fi
+	ref=${names[0]}
+	for ((round = 0; round < rounds; ++round)); do
+		for name in "${names[@]}"; do
+			case $name in
+			"dd conv=noerror,sync")
+				timed dd dd if="$dev" of=/dev/null bs=64k iflag=direct conv=noerror,sync status=none
+				bytes[$name]=$dev_bytes
+				;;
+			"dd bs=64k iflag=direct")
+				if ((faulty)); then
+					# Stops at the first bad block: shown for how far it got.
+					timed dd dd if="$dev" of=/dev/null bs=64k iflag=direct
+					copied=$(awk '/bytes/ { print $1; exit }' "$work/out")
+					bytes[$name]=${copied:-0}
+				else
+					timed dd dd if="$dev" of=/dev/null bs=64k iflag=direct status=none
+					bytes[$name]=$dev_bytes
+				fi
+				;;
+			morvek-scan)
+				timed morvek-scan "$MORVEK_SCAN" "$dev"
+				scan_note=$(grep -E '^Bad blocks:' "$work/out" || true)
+				bytes[$name]=$scan_bytes
+				;;
+			badblocks)
+				timed badblocks badblocks -b 512 -c 128 -sv "$dev"
+				bb_note=$(grep -oE '[0-9]+ bad blocks found' "$work/out" || true)
+				bytes[$name]=$dev_bytes
+				;;
+			esac
+			if [[ -z ${best[$name]:-} ]] || awk -v a="$T" -v b="${best[$name]}" 'BEGIN { exit !(a < b) }'; then
+				best[$name]=$T
+			fi
+		done
+	done
+
+	echo
+	echo "$title"
+	printf '  %-30s %9s %14s   %s\n' tool time throughput "ratio to $ref"
+	local ref_rate
+	ref_rate=$(rate_of "${best[$ref]}" "${bytes[$ref]}")
+	for name in "${names[@]}"; do
+		rate=$(rate_of "${best[$name]}" "${bytes[$name]}")
+		ratio=$(awk -v r="$rate" -v d="$ref_rate" 'BEGIN { printf "%.3f", r / d }')
+		label=$name
+		note=""
+		case $name in
+		badblocks) label="badblocks -b 512 -c 128 -sv" note=$bb_note ;;
+		morvek-scan) note=$scan_note ;;
+		"dd bs=64k iflag=direct")
+			if ((faulty)); then
+				ratio="-"
+				note="(stops at the first error, after ${copied:-0} bytes)"
+			fi
+			;;
+		esac
+		printf '  %-30s %7.2f s %9s MB/s   %-7s %s\n' "$label" "${best[$name]}" "$rate" "$ratio" "$note"
+	done
+	printf '  morvek-scan / badblocks throughput: %s\n' "$(awk -v a="$(rate_of "${best[morvek-scan]}" "$scan_bytes")" \
+		-v b="$(rate_of "${best[badblocks]}" "$dev_bytes")" 'BEGIN { printf "%.3f", a / b }')"
+	echo "  morvek-scan peak RSS: $(peak_rss "$dev") kB"
+}
+
+echo "Writing $mib MiB of random data to $work/disk.img ..."
+dd if=/dev/urandom of="$work/disk.img" bs=1M count="$mib" iflag=fullblock status=none
+sync
+
+dev=$(attach_loop "$work/disk.img" --direct-io) || { echo "cannot attach a loop device" >&2; exit 2; }
+echo "Device: $dev, $mib MiB of random data, loop in direct-I/O mode over $work/disk.img"
+echo "morvek-scan reads $total sectors ($((scan_bytes / 1048576)) MiB); the others read the whole device."
+bench_device "Clean device ($dev), best of $rounds round(s), cold cache:" "$dev" 0
+
+if [[ -x $FAULTFS ]] && have_fuse; then
+	bad="100000-100000 1000000-1000300 2000000-2000000 3000000-3000127"
+	fdev=$(make_fault_device "$sectors" "$bad" "" --backing "$work/disk.img") ||
+		{ echo "cannot make the faultfs device" >&2; exit 2; }
+	echo
+	echo "Faulty device: $fdev, the same data through faultfs, bad sectors $bad"
+	bench_device "Faulty device ($fdev), best of $rounds round(s), cold cache:" "$fdev" 1
+else
+	echo
+	echo "(no faultfs or FUSE here: the faulty-device figures are skipped)"
+fi

@@ -1,0 +1,413 @@
+#!/usr/bin/env bash
+# morvek-scan scanning real loop devices, checked against what a scan run
+# must give: the report's bytes, the map picture cell by cell, the bad-block
+# list, the progress lines, the exit status, a stop by SIGINT, and that the
+# scanned device is only ever opened read-only.
+#
+#   scan_test.sh loop     usage errors, a clean device, the live terminal map,
+#                         an unwritable report (needs loop devices)
+#   scan_test.sh faults   a device with bad sectors, a stop in mid-run
+#                         (needs loop devices and FUSE: faultfs)
+#
+# MORVEK_SCAN names the morvek-scan binary, FAULTFS the faultfs binary.
+# Exit status: 0 passed, 1 failed, 77 skipped (no loop devices / FUSE).
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+mode=${1:-}
+scan=${MORVEK_SCAN:?MORVEK_SCAN names the morvek-scan binary}
+scan=$(realpath "$scan")
+[[ -n ${FAULTFS:-} ]] && FAULTFS=$(realpath "$FAULTFS") && export FAULTFS
+
+# shellcheck source=lib.sh
+source "$here/lib.sh"
+
+case $mode in loop | faults) ;; *) echo "usage: $0 loop|faults" >&2; exit 2 ;; esac
+[[ $EUID -eq 0 ]] || skip_test "loop devices need root"
+require_loop
+[[ $mode == faults ]] && require_fuse
+command -v python3 >/dev/null || fail_test "python3 is needed to check the map picture"
+
+failures=0
+pass() { echo "ok - $*"; }
+fail() {
+	echo "not ok - $*"
+	failures=$((failures + 1))
+}
+check() { # DESCRIPTION COMMAND...
+	local what=$1
+	shift
+	if "$@"; then pass "$what"; else fail "$what"; fi
+}
+check_eq() { # DESCRIPTION EXPECTED ACTUAL
+	if [[ "$2" == "$3" ]]; then
+		pass "$1"
+	else
+		fail "$1: expected $(printf %q "$2"), got $(printf %q "$3")"
+	fi
+}
+
+work=$(lib_tmpdir)
+
+# The geometry the disk object gives a device: whole cylinders of 255 x 63.
+total_of() { echo $((($1 / 16065) * 16065)); }
+
+# --- what the rules give ------------------------------------------------------
+
+# The report as it must be, as UTF-8 with CR LF, lines 1 to 12 (up to the two
+# empty lines after the result), with DATE_LINE as line 2.
+expected_report_head() { # SLOT MODEL TOTAL SCANPOS ELAPSED clean|bad DATE
+	local slot=$1 model=$2 total=$3 pos=$4 elapsed=$5 result=$6 date=$7 area
+	if ((pos < 2097152)); then area="$((pos >> 11)) M"; else area="$((pos >> 21)) G"; fi
+	if [[ $result == clean ]]; then result="扫描结果: 没有坏扇区"; else result="扫描结果: 有坏扇区"; fi
+	printf '%s\r\n' "Morvek磁盘扫描V1.1.20071201" "硬盘扫描报告 $date" "" \
+		"硬盘型号 : Disk $slot: $model" "硬盘大小 : $((total >> 21)) G" "扫描单位 : $((total / 5120000)) M" \
+		"已扫描区域 : $area" "扫描时间 : $elapsed" "" "$result" "" ""
+}
+
+today() { date +%Y年%-m月%-d日; }
+
+# Checks DIR/kestrune.log byte for byte: lines 1 to 12 against the rules (in
+# code page 936), line 2 against today's date, then the separator, the two
+# promotional lines around an empty one, and the separator again.
+check_report() { # WHAT DIR SLOT MODEL TOTAL SCANPOS ELAPSED clean|bad
+	local what=$1 dir=$2 report=$2/kestrune.log date ok=1
+	shift 2
+	[[ -f $report ]] || { fail "$what: no report written"; return; }
+	date=$(today)
+	expected_report_head "$@" "$date" | iconv -f UTF-8 -t GBK >"$dir/expected-head" || { fail "$what: iconv"; return; }
+	if ! cmp -s "$dir/expected-head" <(head -n 12 "$report"); then
+		# Written just before midnight: the date may be yesterday's.
+		expected_report_head "$@" "$(date -d yesterday +%Y年%-m月%-d日)" | iconv -f UTF-8 -t GBK >"$dir/expected-head2"
+		if ! cmp -s "$dir/expected-head2" <(head -n 12 "$report"); then
+			ok=0
+			fail "$what: report lines 1-12 differ from the rules:"
+			diff <(iconv -f GBK -t UTF-8 "$dir/expected-head" | cat -A) <(head -n 12 "$report" | iconv -f GBK -t UTF-8 | cat -A) | head -n 20
+		fi
+	fi
+	local sep tail_lines
+	sep=$(printf '%085d' 0 | tr 0 -)
+	tail_lines=$(tail -n +13 "$report" | cat -A | awk '{ sub(/\^M\$$/, "<crlf>"); print }')
+	mapfile -t rest <<<"$tail_lines"
+	if [[ ${#rest[@]} -ne 5 || ${rest[0]} != "$sep<crlf>" || ${rest[4]} != "$sep<crlf>" || ${rest[2]} != "<crlf>" ||
+		${rest[1]} != *"<crlf>" || ${rest[3]} != *"<crlf>" ]]; then
+		ok=0
+		fail "$what: report lines 13-17 are not separator, text, empty, text, separator (all CR LF)"
+	fi
+	((ok)) && pass "$what: report matches the rules byte for byte (date line $date)"
+}
+
+# The map picture, the bad-block list and the map cells, from the bad ranges:
+# simulates the scan run's rules over the device's 64 KB blocks and compares
+# the centre pixel of every cell of the PNG and every line of the list.
+check_map_and_list() { # WHAT PNG BADLIST DEVICE_SECTORS TOTAL "BAD RANGES" [STOP_AT]
+	local out
+	if out=$(python3 "$work/check_map.py" "$@" 2>&1); then pass "$1: $out"; else fail "$1: $out"; fi
+}
+cat >"$work/check_map.py" <<'PY'
+import os, struct, sys, zlib
+
+what, png, badlist, dev_sectors, total, ranges = sys.argv[1:7]
+dev_sectors, total = int(dev_sectors), int(total)
+stop = int(sys.argv[7]) if len(sys.argv) > 7 else None
+bad = [tuple(map(int, r.split("-"))) for r in ranges.replace(",", " ").split()]
+GREEN, RED, WHITE = (41, 178, 49), (255, 101, 66), (255, 255, 255)
+
+# The run: one 128-sector read per pass while off < T; a read fails when it
+# overlaps a bad range (cut at the device's end). A failed read paints the
+# next cell red; a good read paints it green when it is the first block at
+# or after the running boundary B; every painted cell moves B on by C.
+cell_size = total // 2484
+boundary, cells, failed = cell_size, [], []
+off = 0
+while off < total and (stop is None or off < stop):
+    last = min(off + 127, dev_sectors - 1)
+    if any(lo <= last and off <= hi for lo, hi in bad):
+        failed.append(off)
+        cells.append(RED)
+        boundary += cell_size
+    elif (off - boundary) % 2**32 < 128:
+        cells.append(GREEN)
+        boundary += cell_size
+    off += 128
+cells = cells[:2484]  # the chart keeps no cell beyond its last one
+
+errors = []
+listed = open(badlist).read()
+if listed != "".join("%d\n" % s for s in failed):
+    errors.append("bad-block list %r, expected %r" % (listed[:200], failed[:20]))
+
+data = open(png, "rb").read()
+if data[:8] != b"\x89PNG\r\n\x1a\n":
+    sys.exit("%s is not a PNG" % png)
+pos, idat, width, height = 8, b"", 0, 0
+while pos < len(data):
+    length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + length]
+    if kind == b"IHDR":
+        width, height, depth, ctype, _, _, interlace = struct.unpack(">IIBBBBB", body)
+        if (depth, ctype, interlace) != (8, 2, 0):
+            sys.exit("PNG is not 8-bit RGB, non-interlaced")
+    elif kind == b"IDAT":
+        idat += body
+    pos += 12 + length
+if (width, height) != (540, 460):
+    sys.exit("PNG is %dx%d, not 540x460" % (width, height))
+raw, stride, rows, prev = zlib.decompress(idat), width * 3, [], bytearray(width * 3)
+for y in range(height):
+    ftype, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - 3] if i >= 3 else 0
+        b = prev[i]
+        c = prev[i - 3] if i >= 3 else 0
+        if ftype == 1: line[i] = (line[i] + a) & 255
+        elif ftype == 2: line[i] = (line[i] + b) & 255
+        elif ftype == 3: line[i] = (line[i] + (a + b) // 2) & 255
+        elif ftype == 4:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+    rows.append(line)
+    prev = line
+
+wrong = []
+for k in range(2484):
+    x, y = (k % 54) * 10 + 4, (k // 54) * 10 + 4
+    got = tuple(rows[y][x * 3:x * 3 + 3])
+    want = cells[k] if k < len(cells) else WHITE
+    if got != want:
+        wrong.append("cell %d: %s, expected %s" % (k, got, want))
+if wrong:
+    errors.append("%d map cells wrong: %s" % (len(wrong), "; ".join(wrong[:5])))
+red = [k for k, c in enumerate(cells) if c == RED]
+expect_red = os.environ.get("EXPECT_RED")
+if expect_red is not None and red != [int(k) for k in expect_red.split()]:
+    errors.append("red cells %s, expected %s" % (red, expect_red))
+if errors:
+    sys.exit("; ".join(errors))
+print("map and bad-block list as the rules give: %d green, %d red, %d white cells; %d failed reads"
+      % (cells.count(GREEN), cells.count(RED), 2484 - len(cells), len(failed)))
+PY
+
+# Progress lines "P% ELAPSED SPEED remaining R bad N": the percents must run
+# 0, 1, ... without going back and end in 100; prints the last line's elapsed
+# field ("" when it was never set).
+check_progress() { # WHAT STDOUT_FILE FIRST LAST_BEFORE_100
+	local what=$1 file=$2 percents expected
+	percents=$(grep -E '^[0-9]+% ' "$file" | cut -d% -f1 | tr '\n' ' ')
+	expected="$(seq -s ' ' "$3" "$4") 100 "
+	if [[ $percents == "$expected" ]]; then
+		pass "$what: one progress line per percent, $3 to $4, then 100"
+	else
+		fail "$what: progress percents '${percents:0:120}...' (expected $3..$4 then 100)"
+	fi
+}
+last_elapsed() { # STDOUT_FILE
+	local e
+	e=$(grep -E '^100% ' "$1" | tail -n 1 | awk '{ print $2 }')
+	[[ $e == - ]] && e=""
+	printf '%s' "$e"
+}
+
+# The scanned device was opened, and never for writing (strace -o FILE).
+check_read_only() { # WHAT TRACE DEVICE
+	local opens
+	opens=$(grep -F "\"$3\"" "$2")
+	if [[ -z $opens ]]; then
+		fail "$1: $3 was never opened"
+	elif grep -qE 'O_WRONLY|O_RDWR|O_CREAT|O_TRUNC' <<<"$opens"; then
+		fail "$1: $3 opened for writing: $opens"
+	elif grep -vqE 'O_RDONLY' <<<"$opens"; then
+		fail "$1: an open of $3 without O_RDONLY: $opens"
+	else
+		pass "$1: $3 opened $(wc -l <<<"$opens") times, always O_RDONLY"
+	fi
+}
+
+run_scan() { # DIR STATUS_VAR -- ARGS...: runs in DIR, stdout to DIR/out, stderr to DIR/err
+	local dir=$1 var=$2 status
+	shift 2
+	(cd "$dir" && "$@" >"$dir/out" 2>"$dir/err")
+	status=$?
+	printf -v "$var" '%s' "$status"
+}
+
+# ==============================================================================
+if [[ $mode == loop ]]; then
+
+	# --- command line ---------------------------------------------------------
+	d=$work/usage
+	mkdir -p "$d"
+	run_scan "$d" st "$scan" --help
+	check_eq "--help exits 0" 0 "$st"
+	for word in '--disk N' '--map FILE.png' '--bad-list FILE' '--list' 'SIGINT' 'kestrune.log' '130'; do
+		check "--help explains $word" grep -qF -- "$word" "$d/out"
+	done
+	for args in "--disk" "--disk x" "--disk -1" "--map" "--bogus" "--list --disk 1"; do
+		# shellcheck disable=SC2086 # split on purpose
+		run_scan "$d" st "$scan" $args
+		check_eq "'$args' is a usage error (exit 2, one line on stderr, nothing scanned)" "2 1 no" \
+			"$st $(wc -l <"$d/err") $([[ -e $d/kestrune.log ]] && echo yes || echo no)"
+	done
+	# Without a device the machine's own disks are the list; they cannot be
+	# opened here, or there is no disk 9: either way nothing is scanned.
+	run_scan "$d" st "$scan" --disk 9
+	check_eq "--disk 9 without devices: exit 2, one line, no report" "2 1 no" \
+		"$st $(wc -l <"$d/err") $([[ -e $d/kestrune.log ]] && echo yes || echo no)"
+
+	# --- a clean device -------------------------------------------------------
+	# 2484 x 128 x 2 sectors; the disk object counts whole cylinders of 16065.
+	sectors=635904
+	total=$(total_of $sectors)
+	img=$work/clean.img
+	make_sparse_image "$img" $sectors
+	dev=$(attach_loop "$img" --direct-io) || fail_test "cannot attach a loop device"
+	echo "# clean device $dev: $sectors sectors, scanned total $total"
+
+	run_scan "$d" st "$scan" --disk 1 "$dev"
+	check_eq "--disk 1 with one disk: exit 2, says so, nothing scanned" "2 no" \
+		"$st $([[ -e $d/kestrune.log ]] && echo yes || echo no)"
+	check "--disk 1 message names the disk list" grep -q "no disk 1" "$d/err"
+	run_scan "$d" st "$scan" --map "$work/no/such/dir/map.png" "$dev"
+	check_eq "--map into a missing directory fails before scanning" "2 no" \
+		"$st $([[ -e $d/kestrune.log ]] && echo yes || echo no)"
+	run_scan "$d" st "$scan" --bad-list "$dev" "$dev"
+	check_eq "--bad-list naming a device is refused" "2 no" "$st $([[ -e $d/kestrune.log ]] && echo yes || echo no)"
+	run_scan "$d" st "$scan" --map "$img" "$img"
+	check_eq "--map naming the image being scanned is refused" "2 no" \
+		"$st $([[ -e $d/kestrune.log ]] && echo yes || echo no)"
+
+	d=$work/clean
+	mkdir -p "$d"
+	t0=$EPOCHREALTIME
+	run_scan "$d" st strace -f -qq -e trace=openat -o "$d/trace" "$scan" --map map.png --bad-list bad.txt "$dev"
+	t1=$EPOCHREALTIME
+	check_eq "clean device: exit 0" 0 "$st"
+	check_read_only "clean device" "$d/trace" "$dev"
+	check_progress "clean device" "$d/out" 0 99
+	elapsed=$(last_elapsed "$d/out")
+	check "clean device: elapsed text '$elapsed' is H:M:S within the run's wall time" \
+		awk -v e="$elapsed" -v a="$t0" -v b="$t1" \
+		'BEGIN { n = split(e, p, ":"); exit !(n == 3 && p[1] * 3600 + p[2] * 60 + p[3] <= b - a + 1) }'
+	# A complete run reports the offset of the last block read.
+	check_report "clean device" "$d" 0 "" "$total" $((((total - 1) / 128) * 128)) "$elapsed" clean
+	check_map_and_list "clean device" "$d/map.png" "$d/bad.txt" $sectors "$total" ""
+	check "clean device: stdout names the report by its absolute path" grep -qxF "Report: $d/kestrune.log" "$d/out"
+	check "clean device: stdout gives the result line in UTF-8 with its meaning" \
+		grep -qxF "Result: 扫描结果: 没有坏扇区 (no bad sectors)" "$d/out"
+	check_eq "clean device: nothing on stderr" "" "$(cat "$d/err")"
+
+	# --- the live map on a terminal --------------------------------------------
+	d=$work/tty
+	mkdir -p "$d"
+	(cd "$d" && script -qec "stty rows 40 cols 100; '$scan' '$dev'" /dev/null >"$d/out" 2>&1)
+	check_eq "on a terminal: exit 0" 0 "$?"
+	check "on a terminal: the status line shows 100% and the captions" \
+		grep -qa "progress 100%  time [0-9:]*  speed [0-9]* M/s  remaining .*  bad blocks 0" "$d/out"
+	check "on a terminal: the map's last frame has 23 lines of 54 half blocks, all cells green" \
+		python3 -c '
+import re, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+last = text[text.rindex("progress 100%"):]
+lines = [l for l in last.split("\n") if "\u2580" in l][:23]
+assert len(lines) == 23 and all(l.count("\u2580") == 54 for l in lines), "map shape"
+assert "38;2;41;178;49m" in last and "48;2;41;178;49m" in last, "green cells"
+' "$d/out"
+	check "on a terminal: the frame is redrawn in place (cursor up 24 lines)" grep -qa $'\x1b\[24A' "$d/out"
+
+	# --- a report that cannot be written ---------------------------------------
+	d=$work/noreport
+	mkdir -p "$d/kestrune.log" # a directory in the report's place
+	run_scan "$d" st "$scan" "$dev"
+	check_eq "unwritable report: the run still ends normally (exit 0)" 0 "$st"
+	check "unwritable report: stderr says so" grep -q "scan report could not be written: .*kestrune.log is a directory" "$d/err"
+	check "unwritable report: no Report: line, the result is still given" \
+		test -z "$(grep '^Report:' "$d/out")" -a -n "$(grep -x 'Result: no bad sectors' "$d/out")"
+fi
+
+# ==============================================================================
+if [[ $mode == faults ]]; then
+	[[ -n ${FAULTFS:-} ]] || fail_test "FAULTFS is not set"
+
+	# --- bad sectors -----------------------------------------------------------
+	# 262 cylinders: a total of 4,209,030 sectors (2 G), cell size 1694. Bad:
+	# one inside region 1; the first block at or after the boundary 12 x 1694
+	# (block 20352: its failure paints cell 11, the region before); two in one
+	# region; a range over a block boundary; a sector past the total that the
+	# last 128-sector read still covers; and one past that, never read.
+	sectors=4210000
+	total=$(total_of $sectors)
+	bad="3000-3000 20400-20400 40000-40000 40500-40500 100095-100096 4209100-4209100 4209200-4209200"
+	fdev=$(make_fault_device $sectors "$bad" "") || fail_test "cannot make the fault device"
+	small=$work/small.img
+	make_sparse_image "$small" 40000
+	sdev=$(attach_loop "$small") || fail_test "cannot attach a loop device"
+	echo "# fault device $fdev: $sectors sectors, scanned total $total, bad $bad"
+
+	d=$work/faults
+	mkdir -p "$d"
+	run_scan "$d" st strace -f -qq -e trace=openat -o "$d/trace" "$scan" --disk 1 --map=map.png --bad-list=bad.txt \
+		"$sdev" "$fdev"
+	check_eq "fault device: exit 1 (reads failed)" 1 "$st"
+	check_read_only "fault device" "$d/trace" "$fdev"
+	check_progress "fault device" "$d/out" 0 99
+	check_report "fault device, disk slot 1" "$d" 1 "" "$total" $((((total - 1) / 128) * 128)) \
+		"$(last_elapsed "$d/out")" bad
+	# Worked out by hand from the rules: the failures at 20352 and 99968 are
+	# first blocks after a boundary; the last one's cell, 2484, is past the map.
+	EXPECT_RED="1 11 23 24 58 59" check_map_and_list "fault device" "$d/map.png" "$d/bad.txt" $sectors "$total" "$bad"
+	check "fault device: result line says bad sectors were found" \
+		grep -qxF "Result: 扫描结果: 有坏扇区 (bad sectors found)" "$d/out"
+	check "fault device: the last progress line counts 7 bad blocks" grep -qE '^100% .* bad 7$' "$d/out"
+
+	# --- stop by SIGINT in mid-run ----------------------------------------------
+	# 400,000 sectors; from sector 131,072 on every read waits 40 ms, so the
+	# run would take over two minutes. SIGINT a few blocks into it.
+	sectors=400000
+	total=$(total_of $sectors)
+	bad="1000-1000"
+	slow="131072-399999:40"
+	trace=$work/stop-trace
+	pdev=$(make_fault_device $sectors "$bad" "$slow" --trace "$trace") || fail_test "cannot make the slow device"
+	d=$work/stop
+	mkdir -p "$d"
+	(cd "$d" && exec "$scan" --map map.png --bad-list bad.txt "$pdev" >"$d/out" 2>"$d/err") &
+	pid=$!
+	for ((i = 0; i < 400; ++i)); do
+		# Wait until the run has reached the slow area.
+		[[ -s $trace ]] && (($(tail -n 1 "$trace" | cut -d' ' -f1) >= 131072 * 512 + 10 * 65536)) && break
+		sleep 0.05
+	done
+	kill -INT "$pid"
+	t0=$EPOCHREALTIME
+	wait "$pid"
+	st=$?
+	t1=$EPOCHREALTIME
+	check_eq "stopped run: exit 130" 130 "$st"
+	check "stopped run: ended within two seconds of SIGINT" awk -v a="$t0" -v b="$t1" 'BEGIN { exit !(b - a < 2) }'
+	# The first block not read follows the last block the device served.
+	last=$(($(tail -n 1 "$trace" | cut -d' ' -f1) / 512))
+	stop_at=$((last + 128))
+	echo "# stopped with the block at $stop_at not read"
+	check_report "stopped run" "$d" 0 "" "$total" "$stop_at" "$(last_elapsed "$d/out")" bad
+	check_map_and_list "stopped run" "$d/map.png" "$d/bad.txt" $sectors "$total" "$bad" "$stop_at"
+	check "stopped run: the percent field ends at 100" grep -qE '^100% ' "$d/out"
+	check "stopped run: stderr says it stops after the current read" grep -q "stopping after the current read" "$d/err"
+	check "stopped run: stopped in the slow area, before the end ($stop_at)" \
+		test "$stop_at" -gt 131072 -a "$stop_at" -lt "$total"
+
+	# --- red cells on a terminal ----------------------------------------------
+	d=$work/tty
+	mkdir -p "$d"
+	tdev=$(make_fault_device 80000 "5000-5000" "") || fail_test "cannot make a small fault device"
+	(cd "$d" && script -qec "stty rows 40 cols 100; '$scan' '$tdev'" /dev/null >"$d/out" 2>&1)
+	check_eq "on a terminal, with a bad block: exit 1" 1 "$?"
+	check "on a terminal: a cell is drawn orange-red" grep -qaE '(38|48);2;255;101;66m' "$d/out"
+	check "on a terminal: the status line counts 1 bad block" grep -qa "bad blocks 1" "$d/out"
+fi
+
+if ((failures > 0)); then
+	echo "FAILED: $failures check(s)"
+	exit 1
+fi
+echo "PASSED"
