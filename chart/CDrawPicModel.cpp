@@ -29,10 +29,8 @@ CDrawPicModel::CDrawPicModel() : m_cellOrigins(MakeCellOrigins()) {}
 CDrawPicModel::~CDrawPicModel() { RemoveAllCurves(); }
 
 CDrawPicCurve* CDrawPicModel::FindCurveLocked(std::string_view name) const {
-  for (const auto& curve : m_curves) {
-    if (curve->m_name == name) return curve.get();
-  }
-  return nullptr;
+  const auto it = m_byName.find(std::string(name));
+  return it == m_byName.end() ? nullptr : it->second;
 }
 
 int32_t CDrawPicModel::AddCurve(std::string_view name, uint32_t color) {
@@ -42,7 +40,9 @@ int32_t CDrawPicModel::AddCurve(std::string_view name, uint32_t color) {
   std::lock_guard<std::mutex> hold(m_lock);
   if (m_curves.size() >= static_cast<size_t>(kCellCount)) return -1;
   if (FindCurveLocked(name) != nullptr) return -1;
+  CDrawPicCurve* added = curve.get();
   m_curves.push_back(std::move(curve));
+  m_byName.emplace(added->m_name, added);
   return static_cast<int32_t>(m_curves.size() - 1);
 }
 
@@ -70,6 +70,7 @@ void CDrawPicModel::RemoveAllCurves() {
   {
     std::lock_guard<std::mutex> hold(m_lock);
     old.swap(m_curves);  // m_curves now holds no storage at all
+    std::unordered_map<std::string, CDrawPicCurve*>().swap(m_byName);
   }
   // The curves are destroyed here, outside the lock.
 }

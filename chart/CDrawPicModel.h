@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct CDrawPicPoint {
@@ -127,4 +128,8 @@ class CDrawPicModel {
   // unique_ptr so that a curve handed out by GetCurve stays where it is
   // while the list grows.
   std::vector<std::unique_ptr<CDrawPicCurve>> m_curves;
+  // Names are unique, so a name finds at most one curve: the worker adds
+  // seven points to every cell by name, and a walk of the whole list for
+  // each would grow with the map while holding the lock paints wait on.
+  std::unordered_map<std::string, CDrawPicCurve*> m_byName;
 };
