@@ -1,0 +1,9 @@
+#pragma once
+#include "scan/Clock.h"
+
+// The multimedia millisecond tick (timeGetTime of winmm) and the local date.
+class Win32Clock : public IClock {
+ public:
+  uint32_t TimeGetTime() override;
+  LocalDate Today() override;
+};

@@ -1,0 +1,350 @@
+#!/usr/bin/env bash
+# End-to-end test of MorvekScan.exe under Wine on a private X server.
+#
+#   wine_e2e.sh --app MorvekScan.exe --driver morvek_wine_driver.exe \
+#               --prefix DIR --work DIR [--docs DIR]
+#
+# Starts from nothing but wine64 and Xvfb: makes its own Wine prefix (kept in
+# DIR between runs, remade when its settings change), maps sparse image files
+# (and, when FAULTFS names the built faultfs, a file with bad sectors) as
+# physical drives, runs the program on an X server of its own and drives the
+# scan window with morvek_wine_driver.exe, which runs in the same prefix.
+# Screenshots go to the work directory, and to --docs DIR when given.
+#
+# Exit status: 0 all checks passed, 1 a check failed, 77 skipped (no Xvfb or
+# no wine64).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+app= driver= prefix= work= docs=
+while [[ $# -gt 0 ]]; do
+	case $1 in
+	--app) app=$2; shift 2 ;;
+	--driver) driver=$2; shift 2 ;;
+	--prefix) prefix=$2; shift 2 ;;
+	--work) work=$2; shift 2 ;;
+	--docs) docs=$2; shift 2 ;;
+	*) echo "wine_e2e.sh: unknown argument $1" >&2; exit 2 ;;
+	esac
+done
+[[ -n $app && -n $driver && -n $prefix && -n $work ]] || { echo "usage: see the top of $0" >&2; exit 2; }
+
+source "$here/../e2e/lib.sh"
+
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+command -v Xvfb >/dev/null || skip_test "Xvfb is not installed (apt-get install xvfb xauth)"
+[[ -x $wine ]] || skip_test "wine64 is not installed (apt-get install wine wine64)"
+# What the program is tested with; missing pieces are failures, not skips:
+# without them the window would not look as it does on a Chinese Windows.
+locales=$(locale -a 2>/dev/null || true)
+fonts=$(fc-list 2>/dev/null || true)
+grep -qi '^zh_CN\.utf-\?8$' <<<"$locales" ||
+	fail_test "the zh_CN.UTF-8 locale is missing (apt-get install locales; locale-gen zh_CN.UTF-8)"
+grep -q 'AR PL SungtiL GB' <<<"$fonts" || fail_test "font AR PL SungtiL GB missing (apt-get install fonts-arphic-gbsn00lp)"
+command -v xwd >/dev/null || fail_test "xwd is missing (apt-get install x11-apps)"
+[[ -x /usr/bin/convert && -x /usr/bin/compare ]] || fail_test "ImageMagick is missing (apt-get install imagemagick)"
+
+app=$(realpath -e "$app")
+driver=$(realpath -e "$driver")
+mkdir -p "$work" "$(dirname "$prefix")"
+work=$(realpath -e "$work")
+prefix=$(realpath -m "$prefix")
+[[ -z $docs ]] || { mkdir -p "$docs"; docs=$(realpath -e "$docs"); }
+
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+
+passed=0 failed=0 skipped=0
+check() { # MESSAGE COMMAND...: runs COMMAND; counts and reports the result
+	local message=$1
+	shift
+	if "$@"; then
+		passed=$((passed + 1))
+		printf 'ok    %s\n' "$message"
+	else
+		failed=$((failed + 1))
+		printf 'FAIL  %s\n' "$message"
+	fi
+}
+skip_check() {
+	skipped=$((skipped + 1))
+	printf 'skip  %s\n' "$*"
+}
+equals() { [[ "$1" == "$2" ]] || { printf '      got "%s", expected "%s"\n' "$1" "$2"; return 1; }; }
+matches() { [[ "$1" =~ $2 ]] || { printf '      got "%s", expected to match %s\n' "$1" "$2"; return 1; }; }
+finish() {
+	echo "$passed passed, $failed failed, $skipped skipped"
+	[[ $failed -eq 0 ]]
+}
+
+# --- the Wine prefix ------------------------------------------------------------
+# Kept between runs (making one takes 15 to 20 s); remade when this script's
+# settings change.
+prefix_stamp="e2e-2 SimSun=AR PL SungtiL GB, unmanaged"
+make_prefix() {
+	rm -rf "$prefix"
+	DISPLAY= "$wine" wineboot -u >/dev/null 2>&1 || true
+	"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+	# The dialog's font "宋体" (SimSun) is drawn with AR PL SungtiL GB, whose
+	# metrics match SimSun's: 9 pt gives 1.5 pixels per dialog unit.
+	local name
+	for name in "宋体" SimSun; do
+		"$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$name" /t REG_SZ /d "AR PL SungtiL GB" /f \
+			>/dev/null 2>&1
+	done
+	# No window manager runs on Xvfb: unmanaged windows spare the X11 driver
+	# its wait for a manager's answer (2 s whenever a window is hidden).
+	"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+	"$wineserver" -w
+	printf '%s\n' "$prefix_stamp" >"$prefix/.morvek-e2e-ready"
+}
+(
+	flock 9
+	[[ "$(cat "$prefix/.morvek-e2e-ready" 2>/dev/null)" == "$prefix_stamp" ]] || make_prefix
+) 9>"$prefix.lock"
+lib_defer "WINEPREFIX='$prefix' '$wineserver' -k 2>/dev/null"
+
+# --- drives -----------------------------------------------------------------------
+# Sizes are whole cylinders of 255 x 63 sectors: that is what Wine's mapped
+# devices report (size / cylinder), so the table holds exactly these totals.
+cyl=16065
+disk0_sectors=$((64 * cyl))  # 1,028,160 sectors: 502 M, cells of 205 K; read in a few seconds
+disk1_sectors=78156225       # 4865 cylinders: 37 G, cells of 15 M; never read to its end here
+images=$work/images
+rm -rf "$images" && mkdir -p "$images"
+rm -f "$prefix"/dosdevices/physicaldrive*
+make_sparse_image "$images/disk0.img" "$disk0_sectors"
+make_sparse_image "$images/disk1.img" "$disk1_sectors"
+ln -s "$images/disk0.img" "$prefix/dosdevices/physicaldrive0"
+ln -s "$images/disk1.img" "$prefix/dosdevices/physicaldrive1"
+lib_defer "rm -f '$prefix'/dosdevices/physicaldrive*"
+
+# A drive with bad sectors: the faultfs file itself (a loop device over it
+# would be a block device, whose size Wine does not tell). 20 cylinders make
+# cells of 129 sectors, just over one 128-sector read, so every cell boundary
+# is reached by a good read.
+fault=0
+fault_sectors=$((20 * cyl))
+fault_bad="100000-100000 200000-200127"
+if [[ -n ${FAULTFS:-} && -x ${FAULTFS:-} ]] && have_fuse; then
+	fault_dir=$(lib_tmpdir)
+	if mount_faultfs "$fault_dir" $((fault_sectors * 512)) "$fault_bad" ""; then
+		ln -s "$fault_dir/disk.img" "$prefix/dosdevices/physicaldrive2"
+		fault=1
+	fi
+fi
+
+# --- the X server -------------------------------------------------------------------
+display=
+for n in $(seq 91 140); do
+	[[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+	Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+	xvfb_pid=$!
+	lib_defer "kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null"
+	for _ in $(seq 100); do
+		[[ -e /tmp/.X11-unix/X$n ]] && break
+		kill -0 "$xvfb_pid" 2>/dev/null || break
+		sleep 0.05
+	done
+	if [[ -e /tmp/.X11-unix/X$n ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
+		display=:$n
+		break
+	fi
+done
+[[ -n $display ]] || fail_test "Xvfb did not start ($(cat "$work/xvfb.log"))"
+export DISPLAY=$display
+"$wineserver" -w # a session left from a command without DISPLAY would show no window
+
+drive() { "$wine" "$driver" "$@"; }
+screenshot() { # FILE [X Y W H]: the screen, or that part of it, as PNG
+	local file=$1
+	shift
+	if [[ $# -eq 4 ]]; then
+		xwd -root -display "$DISPLAY" | /usr/bin/convert xwd:- -crop "$3x$4+$1+$2" +repage -strip "$file"
+	else
+		xwd -root -display "$DISPLAY" | /usr/bin/convert xwd:- -strip "$file"
+	fi
+}
+keep_screenshot() { # FILE NAME: copies a screenshot into the docs directory
+	[[ -z $docs ]] || cp "$1" "$docs/$2"
+}
+pixels_differ() { # A B: number of pixels that differ
+	/usr/bin/compare -metric AE "$1" "$2" null: 2>&1 || true
+}
+pixel() { # FILE X Y: "R,G,B" of one pixel
+	/usr/bin/convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | sed -n 's/^0,0: (\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+# The report with its date and scan-time lines put in a fixed form, as UTF-8.
+normalised_report() {
+	iconv -f GBK -t UTF-8 "$1" |
+		sed -E 's/^(硬盘扫描报告 )[0-9]{4}年[0-9]{1,2}月[0-9]{1,2}日\r$/\1<DATE>\r/; s/^(扫描时间 : )[0-9]+:[0-9]+:[0-9]+\r$/\1<TIME>\r/'
+}
+expected_report() { # DESC SIZE UNIT AREA RESULT PROMO1 PROMO2
+	local sep
+	sep=$(printf '%.0s-' $(seq 85))
+	printf '%s\r\n' "Morvek磁盘扫描V1.1.20071201" "硬盘扫描报告 <DATE>" "" "硬盘型号 : $1" "硬盘大小 : $2" \
+		"扫描单位 : $3" "已扫描区域 : $4" "扫描时间 : <TIME>" "" "扫描结果: $5" "" "" "$sep" "$6" "" "$7" "$sep"
+}
+report_line() { iconv -f GBK -t UTF-8 "$1" | sed -n "${2}p" | tr -d '\r'; }
+
+# --- reference pictures ----------------------------------------------------------------
+# The same scan, run here without a window by the driver through the same
+# logic, painted by the renderer: what the window's chart must show.
+mkdir -p "$work/ref"
+ref0=$(cd "$work/ref" && drive reference 0 "$work/ref/disk0.bmp")
+echo "reference disk 0: $ref0"
+promo1=$(report_line "$work/ref/kestrune.log" 14)
+promo2=$(report_line "$work/ref/kestrune.log" 16)
+if [[ $fault == 1 ]]; then
+	ref2=$(cd "$work/ref" && drive reference 2 "$work/ref/disk2.bmp") || ref2=
+	echo "reference fault disk: ${ref2:-none}"
+fi
+
+# --- session 1: the disk list, runs, the map ---------------------------------------------
+run1=$work/run1
+rm -rf "$run1" && mkdir -p "$run1"
+(cd "$run1" && exec "$wine" "$app") >"$work/app1.log" 2>&1 &
+app_pid=$!
+drive cursor 1270 1010 # away from the window: no stray hover
+drive wait-window 30000 >/dev/null
+
+mapfile -t combo < <(drive combo)
+check "the disk list holds the two image drives" matches "${combo[0]}" '^count [23]$'
+check "entry 0 is selected" equals "${combo[1]}" "selected 0"
+check "entry 0 reads \"Disk 0: \" and the model" matches "${combo[2]:-}" '^Disk 0: '
+check "entry 1 reads \"Disk 1: \" and the model" matches "${combo[3]:-}" '^Disk 1: '
+check "label 1005 shows disk 0's size" equals "$(drive text 1005)" "502 M"
+check "label 1009 shows disk 0's cell size" equals "$(drive text 1009)" "205 K"
+check "label 1024 starts at 0" equals "$(drive text 1024)" "0"
+check "Start shown, Stop hidden before a run" equals "$(drive visible 1000)$(drive visible 1014)" "10"
+client=$(drive client-size)
+echo "client area: $client"
+check "client area is 798 x 581 with the SimSun replacement" equals "$client" "798 581"
+read -r cx cy cw ch < <(drive client-rect)
+
+drive select 1
+check "selecting disk 1 shows 37 G" equals "$(drive text 1005)" "37 G"
+check "selecting disk 1 shows cells of 15 M" equals "$(drive text 1009)" "15 M"
+
+# A run of the big disk, stopped midway.
+drive click 1000
+check "Start makes Stop appear in Start's place" equals "$(drive visible 1000)$(drive visible 1014)" "01"
+check "Start is disabled during the run" equals "$(drive enabled 1000)" "0"
+check "the first Start creates one chart window" equals "$(drive chart-count)" "1"
+read -r mx my mw mh < <(drive chart-rect)
+check "the chart's client area is 540 x 460" equals "$mw $mh" "540 460"
+percent=$(drive wait-int-at-least 1027 2 60000) || percent=
+check "the percent field advances (shows $percent)" matches "$percent" '^[0-9]+$'
+check "the elapsed time label is set" matches "$(drive text 1018)" '^[0-9]+:[0-9]+:[0-9]+$'
+speed=$(drive text 1020)
+check "the speed label is set ($speed)" matches "$speed" '^[0-9]+ M/s$'
+check "the remaining time label is set" matches "$(drive text 1023)" '^([0-9]+:[0-9]+:[0-9]+|--:--:--)$'
+screenshot "$work/running.png" "$cx" "$cy" "$cw" "$ch"
+keep_screenshot "$work/running.png" morvek-scan-running.png
+screenshot "$work/running-chart.png" "$mx" "$my" "$mw" "$mh"
+check "the map fills from the top left with green cells" equals "$(pixel "$work/running-chart.png" 4 4)" "41,178,49"
+check "the map's last cell is still empty" equals "$(pixel "$work/running-chart.png" 535 455)" "255,255,255"
+
+drive click 1014
+check "Stop brings Start back at once" equals "$(drive visible 1000)$(drive visible 1014)" "10"
+check "a stopped run ends with the percent field at 100" equals "$(drive wait-text 1027 100 20000)" "100"
+check "the stopped run's report is written" test -s "$run1/kestrune.log"
+area=$(report_line "$run1/kestrune.log" 7)
+check "the stopped run's report gives disk 1 and the area read ($area)" \
+	equals "$(report_line "$run1/kestrune.log" 4) $(report_line "$run1/kestrune.log" 5)" "硬盘型号 : Disk 1:  硬盘大小 : 37 G"
+check "the stopped run's scanned area is below the disk's end" matches "$area" '^已扫描区域 : [0-9]+ [MG]$'
+
+# A full run of the small disk.
+drive select 0
+check "selecting disk 0 again shows its sizes" equals "$(drive text 1005) $(drive text 1009)" "502 M 205 K"
+started=$(date +%s%N)
+drive click 1000
+drive wait-text 1027 100 120000 >/dev/null
+drive wait-visible 1000 1 20000
+seconds=$(((($(date +%s%N) - started) / 1000000)))
+echo "full run of disk 0 (502 M): ${seconds} ms, speed label $(drive text 1020)"
+check "a second Start creates no second chart window" equals "$(drive chart-count)" "1"
+check "after the run Start is back and Stop hidden" equals "$(drive visible 1000)$(drive visible 1014)" "10"
+check "no bad blocks on the image" equals "$(drive text 1024)" "0"
+check "kestrune.log has the right bytes (date and time lines aside)" diff \
+	<(expected_report "Disk 0: " "0 G" "0 M" "502 M" "没有坏扇区" "$promo1" "$promo2") \
+	<(normalised_report "$run1/kestrune.log")
+check "kestrune.log is GBK text with CR LF line ends" \
+	equals "$(head -c 14 "$run1/kestrune.log" | od -An -tx1 | tr -d ' \n')" "4d6f7276656bb4c5c5ccc9a8c3e8"
+screenshot "$work/done.png" "$cx" "$cy" "$cw" "$ch"
+keep_screenshot "$work/done.png" morvek-scan-done.png
+screenshot "$work/done-chart.png" "$mx" "$my" "$mw" "$mh"
+diff_count=$(pixels_differ "$work/done-chart.png" "$work/ref/disk0.bmp")
+check "the chart on screen equals the renderer's picture of the same run ($diff_count pixels differ)" \
+	equals "$diff_count" "0"
+
+drive hover-chart
+check "a pointer passing over the chart leaves the window responsive" equals "$(drive text 1005)" "502 M"
+mapfile -t tips < <(drive chart-tooltip)
+check "the chart registers one tooltip tool" equals "${tips[*]}" "tooltips 1 tools 1"
+
+gdi=$(drive gdi-repaints 1000)
+echo "GDI objects over 1,000 chart repaints (and 100 of the window): $gdi"
+read -r _ gdi_before _ gdi_after <<<"$gdi"
+check "GDI object count constant over 1,000 repaints ($gdi)" equals "$gdi_after" "$gdi_before"
+
+# The bad-sector drive.
+if [[ $fault == 1 && ${combo[0]} == "count 3" && -n ${ref2:-} ]]; then
+	drive select 2
+	drive click 1000
+	drive wait-text 1027 100 120000 >/dev/null
+	drive wait-visible 1000 1 20000
+	expected_bad=${ref2##* }
+	check "label 1024 counts the bad blocks ($expected_bad)" equals "$(drive text 1024)" "$expected_bad"
+	check "the fault drive's report says bad sectors" equals "$(report_line "$run1/kestrune.log" 10)" "扫描结果: 有坏扇区"
+	screenshot "$work/bad.png" "$cx" "$cy" "$cw" "$ch"
+	keep_screenshot "$work/bad.png" morvek-scan-bad-blocks.png
+	screenshot "$work/bad-chart.png" "$mx" "$my" "$mw" "$mh"
+	diff_count=$(pixels_differ "$work/bad-chart.png" "$work/ref/disk2.bmp")
+	check "red cells where the bad ranges are: chart equals the renderer's ($diff_count pixels differ)" \
+		equals "$diff_count" "0"
+elif [[ $fault == 1 ]]; then
+	failed=$((failed + 1))
+	echo "FAIL  the bad-sector drive (physicaldrive2, a read-only faultfs file) is not in the disk list"
+else
+	skip_check "bad-sector drive: FAULTFS (the built tests/tools/faultfs) not given or FUSE not usable"
+fi
+
+# A later run starts on an empty map.
+drive select 1
+drive click 1000
+drive wait-int-at-least 1027 1 60000 >/dev/null
+drive click 1014
+drive wait-text 1027 100 20000 >/dev/null
+screenshot "$work/rerun-chart.png" "$mx" "$my" "$mw" "$mh"
+check "a later Start empties the map (last cell blank again)" equals "$(pixel "$work/rerun-chart.png" 535 455)" "255,255,255"
+check "and the new run paints from the first cell" equals "$(pixel "$work/rerun-chart.png" 4 4)" "41,178,49"
+check "still one chart window" equals "$(drive chart-count)" "1"
+
+closed=$(drive close 10000) || closed=
+check "closing the idle window ends the program ($closed)" matches "$closed" '^exited 0 '
+wait "$app_pid" 2>/dev/null || true
+
+# --- session 2: closing during a run ------------------------------------------------------
+run2=$work/run2
+rm -rf "$run2" && mkdir -p "$run2"
+(cd "$run2" && exec "$wine" "$app") >"$work/app2.log" 2>&1 &
+app_pid=$!
+drive wait-window 30000 >/dev/null
+drive select 1
+drive click 1000
+drive wait-int-at-least 1027 1 60000 >/dev/null
+closed=$(drive close 10000) || closed=
+echo "close during a run: $closed"
+check "closing during a run ends the program cleanly within 10 s ($closed)" matches "$closed" '^exited 0 after [0-9]+ ms$'
+ms=${closed##*after }
+ms=${ms%% ms}
+check "and within a few seconds" test "${ms:-99999}" -lt 5000
+for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
+check "the Wine process is gone" bash -c "! kill -0 $app_pid 2>/dev/null"
+check "the report of the interrupted run is written" \
+	equals "$(report_line "$run2/kestrune.log" 4)" "硬盘型号 : Disk 1: "
+
+finish
