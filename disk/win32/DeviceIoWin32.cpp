@@ -17,8 +17,16 @@ constexpr LONGLONG kCylinderBytes = 255LL * 63 * 512;
 DeviceHandle Win32DeviceIo::OpenDrive(int number) {
   char name[64];
   std::snprintf(name, sizeof name, "\\\\.\\PHYSICALDRIVE%d", number);
-  HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING, nullptr);
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  constexpr DWORD kFlags = FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING;
+  HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    // A write-protected disk (or a read-only image behind the device) refuses
+    // write access; the program only ever reads, so read access is enough.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT)
+      h = CreateFileA(name, GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
+  }
   return h == INVALID_HANDLE_VALUE ? kInvalidDevice : reinterpret_cast<DeviceHandle>(h);
 }
 
