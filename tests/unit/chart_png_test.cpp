@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Format.h"
 #include "chart/CDrawPicModel.h"
 #include "chart/ChartRenderer.h"
 #include "chart/PixelSurface.h"
@@ -58,7 +59,7 @@ Decoded ReadPng(const fs::path& path) {
 TEST_F(ChartPng, MapRoundTripsPixelForPixel) {
   CDrawPicModel model;
   for (int i = 0; i < 200; ++i) {
-    const std::string name = "TestOneCurve" + std::to_string(i);
+    const std::string name = StrFormat("TestOneCurve%d", i);
     model.AddCurve(name, i % 9 == 0 ? 0x4265FF : 0x31B229);
     if (i != 150) model.AddPoint(name, 0.0f, float(i));
   }

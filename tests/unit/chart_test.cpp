@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Format.h"
 #include "chart/CDrawPicModel.h"
 #include "chart/ChartRenderer.h"
 #include "chart/PixelSurface.h"
@@ -148,7 +149,7 @@ TEST(ChartModel, RemoveAllCurvesStartsAfresh) {
 TEST(ChartModel, NoCurveBeyondTheLastCell) {
   CDrawPicModel model;
   for (int i = 0; i < CDrawPicModel::kCellCount; ++i) {
-    ASSERT_EQ(model.AddCurve("c" + std::to_string(i), kGood), i);
+    ASSERT_EQ(model.AddCurve(StrFormat("c%d", i), kGood), i);
   }
   EXPECT_EQ(model.AddCurve("one too many", kBad), -1);
   EXPECT_EQ(model.GetCurveCount(), 2484);
@@ -221,7 +222,7 @@ void ExpectPicture(const CPixelSurface& s, const std::vector<Drawn>& cells, int 
 }
 
 void AddDrawnCurve(CDrawPicModel& model, int index, uint32_t color) {
-  const std::string name = "TestOneCurve" + std::to_string(index);
+  const std::string name = StrFormat("TestOneCurve%d", index);
   ASSERT_EQ(model.AddCurve(name, color), index);
   for (int k = 0; k < 7; ++k) model.AddPoint(name, float(k) * float(index), float(index));
 }
@@ -294,7 +295,7 @@ TEST(ChartPaint, CellsOfTheSecondRowAndTheLastCell) {
   std::vector<Drawn> drawn;
   for (int i = 0; i < CDrawPicModel::kCellCount; ++i) {
     const bool draw = i == 53 || i == 54 || i == 2483;
-    const std::string name = "c" + std::to_string(i);
+    const std::string name = StrFormat("c%d", i);
     model.AddCurve(name, i == 54 ? kBad : kGood);
     if (draw) {
       model.AddPoint(name, 0.0f, 0.0f);
@@ -356,7 +357,7 @@ TEST(ChartPaint, PartialRepaintMatchesTheFullPicture) {
   CDrawPicModel model;
   for (int i = 0; i < CDrawPicModel::kCellCount; ++i) {
     if (i % 7 == 3) {
-      model.AddCurve("blank" + std::to_string(i), kGood);  // logged, left blank
+      model.AddCurve(StrFormat("blank%d", i), kGood);  // logged, left blank
     } else {
       AddDrawnCurve(model, i, i % 5 == 0 ? kBad : kGood);
     }

@@ -176,7 +176,7 @@ TEST_F(IdentifyNtPass, RequestRegistersPerDrive) {
 }
 
 TEST_F(IdentifyNtPass, DrivesFourAndUpNeverQueried) {
-  for (int n = 0; n < 8; ++n) Script(n, 0xFF, true, "D" + std::to_string(n));
+  for (int n = 0; n < 8; ++n) Script(n, 0xFF, true, StrFormat("D%d", n));
   EXPECT_EQ(Run(), Entries("D0", "D1", "D2", "D3"));
   EXPECT_THAT(nt.openAttempts, ElementsAre(0, 1, 2, 3));
 }
