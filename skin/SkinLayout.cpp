@@ -12,9 +12,9 @@ SkinRect SkinButtonRect(SkinButtonRole role) {
   return SkinRect{p.x, p.y, p.x + p.width, p.y + p.height};
 }
 
-const SkinBitmapSpec* FindSkinBitmap(uint16_t resourceId) {
-  for (const SkinBitmapSpec& spec : kSkinBitmaps) {
-    if (spec.resourceId == resourceId) return &spec;
+const SkinBitmapInfo* FindSkinBitmap(uint16_t resourceId) {
+  for (const SkinBitmapInfo& info : kSkinBitmaps) {
+    if (info.resourceId == resourceId) return &info;
   }
   return nullptr;
 }

@@ -10,13 +10,13 @@
 #include "skin/SkinButtonState.h"
 
 // A bitmap resource of the skin: 24 bits per pixel, bottom-up, BI_RGB.
-struct SkinBitmapSpec {
+struct SkinBitmapInfo {
   uint16_t resourceId;
   int32_t width;
   int32_t height;
 };
 
-inline constexpr std::array<SkinBitmapSpec, 8> kSkinBitmaps{{
+inline constexpr std::array<SkinBitmapInfo, 8> kSkinBitmaps{{
     {IDB_BACKGROUND, 800, 583},
     {IDB_START, 94, 28},
     {IDB_START_HOVER, 94, 28},
@@ -61,7 +61,7 @@ const SkinButtonPlace& SkinButtonLayoutFor(SkinButtonRole role);
 // Its pixel rectangle in the scan window's client coordinates.
 SkinRect SkinButtonRect(SkinButtonRole role);
 // The size of a skin bitmap, or nullptr for an ID the skin does not have.
-const SkinBitmapSpec* FindSkinBitmap(uint16_t resourceId);
+const SkinBitmapInfo* FindSkinBitmap(uint16_t resourceId);
 
 // The background copy for a client area: destination (0, 0) with the client's
 // width and height, source the image's top-left corner.

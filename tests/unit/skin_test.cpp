@@ -425,17 +425,17 @@ TEST(SkinLayout, ButtonPlacesAndImages) {
 TEST(SkinLayout, EveryButtonIsExactlyAsLargeAsItsImages) {
   for (const SkinButtonPlace& p : kSkinButtonLayout) {
     for (uint16_t id : {p.normalId, p.hoverId}) {
-      const SkinBitmapSpec* spec = FindSkinBitmap(id);
-      ASSERT_NE(spec, nullptr) << id;
-      EXPECT_EQ(spec->width, p.width) << id;
-      EXPECT_EQ(spec->height, p.height) << id;
+      const SkinBitmapInfo* info = FindSkinBitmap(id);
+      ASSERT_NE(info, nullptr) << id;
+      EXPECT_EQ(info->width, p.width) << id;
+      EXPECT_EQ(info->height, p.height) << id;
     }
   }
   EXPECT_EQ(FindSkinBitmap(999), nullptr);
 }
 
 TEST(SkinLayout, ButtonsLieInsideTheBackground) {
-  const SkinBitmapSpec* bg = FindSkinBitmap(kSkinBackgroundId);
+  const SkinBitmapInfo* bg = FindSkinBitmap(kSkinBackgroundId);
   ASSERT_NE(bg, nullptr);
   EXPECT_EQ(bg->width, 800);
   EXPECT_EQ(bg->height, 583);
@@ -513,7 +513,7 @@ void ExpectBitmapFormat(uint16_t id, int32_t width, int32_t height) {
 }
 
 TEST(SkinBitmapFiles, SizesAndPixelFormat) {
-  for (const SkinBitmapSpec& spec : kSkinBitmaps) ExpectBitmapFormat(spec.resourceId, spec.width, spec.height);
+  for (const SkinBitmapInfo& info : kSkinBitmaps) ExpectBitmapFormat(info.resourceId, info.width, info.height);
   for (uint16_t id : {IDB_START_DOWN, IDB_EXIT_DOWN, IDB_STOP_DOWN}) ExpectBitmapFormat(id, 94, 28);
 }
 
