@@ -26,7 +26,8 @@ class IDriveAccess {
   virtual bool QueryGeometry(DriveHandle drive, DriveGeometry& out, bool& unsupported) = 0;
   // The drive's size in bytes; false where it cannot be told.
   virtual bool QuerySize(DriveHandle drive, uint64_t& bytes) = 0;
-  // Reads `bytes` bytes at the byte offset; true only when all of them came.
+  // Reads `bytes` bytes at the byte offset; true when they came, or as many
+  // as there are up to the drive's end.
   virtual bool ReadAt(DriveHandle drive, uint64_t offset, void* buffer, uint32_t bytes) = 0;
   virtual void Close(DriveHandle drive) = 0;
 };

@@ -123,10 +123,12 @@ void CallTheDllDirectly() {
   CHECK(HasMarker(b + 63 * 512, 2, 8388607));
   CHECK(HasMarker(b + 64 * 512, 2, 8388608));
 
-  // The end of the disk: the last sector reads, nothing past it does.
+  // The end of the disk: the last sector reads, a block running over the end
+  // reads up to it (the scan's last block does that), nothing past it does.
   CHECK(readWriteSector(2, 0x80, kDrive0Sectors - 1, 1, b) == 1);
   CHECK(HasMarker(b, 0, kDrive0Sectors - 1));
-  CHECK(readWriteSector(2, 0x80, kDrive0Sectors - 10, 128, b) == 0);
+  CHECK(readWriteSector(2, 0x80, kDrive0Sectors - 10, 128, b) == 1);
+  CHECK(HasMarker(b + 9 * 512, 0, kDrive0Sectors - 1));
   CHECK(readWriteSector(2, 0x80, kDrive0Sectors, 1, b) == 0);
   CHECK(readWriteSector(2, 0x80, 0xFFFFFFFF, 1, b) == 0);
 
@@ -174,8 +176,10 @@ void ReadThroughTheDiskObject() {
     CHECK(disk.SetActiveDisk(0x80) == 1);
     CHECK(disk.ReadSectors(12345, 1, buffer.data()) == 512u);
     CHECK(HasMarker(buffer.data(), 0, 12345));
-    // A chunk past the end comes back as a failure, not as 64 KB read.
-    CHECK(disk.ReadSectors(kDrive0Sectors - 64, 128, buffer.data()) == 0u);
+    // The last block of the disk reads even where it runs over the end; a
+    // chunk wholly past the end comes back as a failure, not as 64 KB read.
+    CHECK(disk.ReadSectors(kDrive0Sectors - 64, 128, buffer.data()) == 65536u);
+    CHECK(disk.ReadSectors(kDrive0Sectors, 128, buffer.data()) == 0u);
   }
   // The disk object unloaded the DLL and left the current directory alone.
   CHECK(GetModuleHandleA("Halvex32.dll") == nullptr);

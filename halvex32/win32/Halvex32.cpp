@@ -49,9 +49,11 @@ class Win32DriveAccess : public IDriveAccess {
     at.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(H(drive), at, nullptr, FILE_BEGIN)) return false;
     DWORD got = 0;
-    // A read that ends past the end of the drive succeeds short: that is a
-    // failure here too.
-    return ReadFile(H(drive), buffer, bytes, &got, nullptr) && got == bytes;
+    // The scan reads the last block of a drive as 128 sectors even where it
+    // runs past the end; the device then succeeds short, with every sector
+    // up to the end read. That is a good read, as on the NT branch. A read
+    // that starts at or past the end brings nothing and fails.
+    return ReadFile(H(drive), buffer, bytes, &got, nullptr) && got > 0;
   }
 
   void Close(DriveHandle drive) override { CloseHandle(H(drive)); }
