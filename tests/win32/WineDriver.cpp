@@ -27,6 +27,17 @@
 //   reference SLOT FILE.bmp   scans disk SLOT here, without a window, through
 //                             the same logic, and writes the chart the
 //                             renderer paints for it (540 x 460, 24-bit BMP)
+//   dismiss-box CAPTION MS HOLD
+//                             waits for a message box (a "#32770" window with
+//                             that caption), keeps it up HOLD ms, presses OK
+//                             and waits until it is gone; prints "pid P",
+//                             "text T", "icon 0|1", "buttons N" (their IDs),
+//                             "scan-window-seen 0|1" (whether the scan window
+//                             existed at any moment while the box was up);
+//                             fails when the scan window comes first
+//   no-box CAPTION MS         prints "none" when no message box with that
+//                             caption shows within MS ms, else fails
+//   report-promo              the report's two fixed promotional lines
 #include <windows.h>
 #include <commctrl.h>
 
@@ -45,6 +56,7 @@
 #include "app/CScan.h"
 #include "app/win32/Win32Platform.h"
 #include "chart/ChartRenderer.h"
+#include "scan/ReportTexts.h"
 #include "tests/win32/GdiCount.h"
 
 namespace {
@@ -214,6 +226,95 @@ int Reference(int slot, const std::string& path) {
   return 0;
 }
 
+// --- message boxes ------------------------------------------------------------
+
+HWND FindBox(const std::wstring& caption) {
+  HWND box = ::FindWindowW(L"#32770", caption.c_str());
+  return box && ::IsWindowVisible(box) ? box : nullptr;
+}
+
+struct BoxParts {
+  std::wstring text;
+  bool icon = false;
+  std::vector<int> buttons;
+};
+
+BOOL CALLBACK CollectBoxPart(HWND child, LPARAM param) {
+  auto* parts = reinterpret_cast<BoxParts*>(param);
+  wchar_t cls[64] = {};
+  ::GetClassNameW(child, cls, 64);
+  if (_wcsicmp(cls, L"Static") == 0) {
+    if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      parts->icon = true;
+    } else {
+      const std::wstring text = TextOf(child);
+      if (!text.empty()) parts->text += text;
+    }
+  } else if (_wcsicmp(cls, L"Button") == 0 && ::IsWindowVisible(child)) {
+    parts->buttons.push_back(::GetDlgCtrlID(child));
+  }
+  return TRUE;
+}
+
+int DismissBox(const std::wstring& caption, int timeoutMs, int holdMs) {
+  bool scanWindowSeen = false;
+  HWND box = nullptr;
+  if (!WaitFor(timeoutMs, [&] {
+        box = FindBox(caption);
+        scanWindowSeen = scanWindowSeen || FindScanWindow() != nullptr;
+        return box != nullptr || scanWindowSeen;
+      }))
+    Fail("no message box \"" + Utf8(caption) + "\" appeared");
+  if (!box) Fail("the scan window appeared and no message box \"" + Utf8(caption) + "\" before it");
+  // While the box is up the program must not get any further.
+  WaitFor(holdMs, [&] {
+    scanWindowSeen = scanWindowSeen || FindScanWindow() != nullptr;
+    return false;
+  });
+  scanWindowSeen = scanWindowSeen || FindScanWindow() != nullptr;
+
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(box, &pid);
+  BoxParts parts;
+  ::EnumChildWindows(box, &CollectBoxPart, reinterpret_cast<LPARAM>(&parts));
+  std::string buttons = std::to_string(parts.buttons.size());
+  for (int id : parts.buttons) buttons.append(" ").append(std::to_string(id));
+
+  HWND ok = ::GetDlgItem(box, IDOK);
+  if (!ok) Fail("the message box has no OK button");
+  Send(ok, BM_CLICK, 0, 0);
+  if (!WaitFor(5000, [&] { return !::IsWindow(box) || !::IsWindowVisible(box); }))
+    Fail("the message box stayed after OK");
+
+  Print("pid " + std::to_string(pid));
+  Print("text " + Utf8(parts.text));
+  Print(std::string("icon ") + (parts.icon ? "1" : "0"));
+  Print("buttons " + buttons);
+  Print(std::string("scan-window-seen ") + (scanWindowSeen ? "1" : "0"));
+  return 0;
+}
+
+int NoBox(const std::wstring& caption, int watchMs) {
+  HWND box = nullptr;
+  if (WaitFor(watchMs, [&] { return (box = FindBox(caption)) != nullptr; })) {
+    BoxParts parts;
+    ::EnumChildWindows(box, &CollectBoxPart, reinterpret_cast<LPARAM>(&parts));
+    Fail("a message box \"" + Utf8(caption) + "\" appeared: " + Utf8(parts.text));
+  }
+  Print("none");
+  return 0;
+}
+
+// The report's texts are code page 936 bytes.
+std::string Utf8FromGbk(const char* gbk) {
+  const int n = ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk, -1, nullptr, 0);
+  if (n <= 0) Fail("not GBK text");
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk, -1, wide.data(), n);
+  wide.resize(static_cast<size_t>(n - 1));
+  return Utf8(wide);
+}
+
 int Number(const char* text) { return std::atoi(text); }
 
 }  // namespace
@@ -228,6 +329,13 @@ int main(int argc, char** argv) {
   };
 
   if (command == "reference") return Reference(Number(arg(2)), arg(3));
+  if (command == "dismiss-box") return DismissBox(Wide(arg(2)), Number(arg(3)), Number(arg(4)));
+  if (command == "no-box") return NoBox(Wide(arg(2)), Number(arg(3)));
+  if (command == "report-promo") {
+    Print(Utf8FromGbk(kPromoDownload));
+    Print(Utf8FromGbk(kPromoFeatures));
+    return 0;
+  }
   if (command == "cursor") {
     ::SetCursorPos(Number(arg(2)), Number(arg(3)));
     return 0;
