@@ -324,6 +324,8 @@ int ScanOneDisk(const Options& options) {
   bool stopped = false;
   {
     ScreenPainter painter(terminal);
+    // The empty map shows at once, however short the run.
+    painter.Update(view, scan.Chart(), false, true);
     // At most ten redraws a second; the end of the run ends the wait at once.
     while (scan.GetState() != CScan::State::Idle && !view.WaitForRunEnd(std::chrono::milliseconds(100))) {
       if (!stopped && g_stopSignal.load(std::memory_order_relaxed) != 0) {
