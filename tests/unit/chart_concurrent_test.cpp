@@ -27,8 +27,11 @@ bool CellIsFilled(const CPixelSurface& s, int i) {
 TEST(ChartConcurrent, WorkerAddsCurvesWhilePainting) {
   CDrawPicModel model;
   std::atomic<bool> done{false};
+  std::atomic<bool> painting{false};
 
   std::thread worker([&] {
+    // A fast worker could finish before the first paint: start together.
+    while (!painting.load()) std::this_thread::yield();
     for (int i = 0; i < CDrawPicModel::kCellCount; ++i) {
       const std::string name = StrFormat("TestOneCurve%d", i);
       const int32_t index = model.AddCurve(name, ColorOf(i));
@@ -46,7 +49,8 @@ TEST(ChartConcurrent, WorkerAddsCurvesWhilePainting) {
   int paints = 0;
   int previous = 0;
   CPixelSurface surface(CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
-  while (!done.load()) {
+  do {
+    painting = true;
     PaintChart(model, surface, CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
     ++paints;
     int filled = 0;
@@ -61,7 +65,7 @@ TEST(ChartConcurrent, WorkerAddsCurvesWhilePainting) {
     if (count > 0) {
       EXPECT_LE(model.CopyPoints(count - 1).size(), 7u);
     }
-  }
+  } while (!done.load());
   worker.join();
 
   PaintChart(model, surface, CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
