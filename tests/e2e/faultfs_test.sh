@@ -28,17 +28,6 @@ source "$here/lib.sh"
 require_fuse
 require_loop
 
-failures=0
-pass() { echo "ok - $*"; }
-fail() {
-	echo "not ok - $*"
-	failures=$((failures + 1))
-}
-check() { # DESCRIPTION COMMAND...
-	local what=$1
-	shift
-	if "$@"; then pass "$what"; else fail "$what"; fi
-}
 
 # 128 whole 64 KiB blocks and a half block at the end, whose last sector is bad;
 # bad ranges inside a block, at its first and at its last sector, and over two.

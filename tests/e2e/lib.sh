@@ -36,6 +36,27 @@ lib_log() {
 }
 
 # Prints MESSAGE and ends the script as skipped.
+# Checks of a test script: each prints "ok - ..." or "not ok - ..."; the
+# script ends with a look at $failures.
+failures=0
+pass() { echo "ok - $*"; }
+fail() {
+	echo "not ok - $*"
+	failures=$((failures + 1))
+}
+check() { # DESCRIPTION COMMAND...
+	local what=$1
+	shift
+	if "$@"; then pass "$what"; else fail "$what"; fi
+}
+check_eq() { # DESCRIPTION EXPECTED ACTUAL
+	if [[ "$2" == "$3" ]]; then
+		pass "$1"
+	else
+		fail "$1: expected $(printf %q "$2"), got $(printf %q "$3")"
+	fi
+}
+
 skip_test() {
 	lib_log "SKIP: $*"
 	exit "$LIB_SKIP"

@@ -28,24 +28,6 @@ require_loop
 [[ $mode == faults ]] && require_fuse
 command -v python3 >/dev/null || fail_test "python3 is needed to check the map picture"
 
-failures=0
-pass() { echo "ok - $*"; }
-fail() {
-	echo "not ok - $*"
-	failures=$((failures + 1))
-}
-check() { # DESCRIPTION COMMAND...
-	local what=$1
-	shift
-	if "$@"; then pass "$what"; else fail "$what"; fi
-}
-check_eq() { # DESCRIPTION EXPECTED ACTUAL
-	if [[ "$2" == "$3" ]]; then
-		pass "$1"
-	else
-		fail "$1: expected $(printf %q "$2"), got $(printf %q "$3")"
-	fi
-}
 
 work=$(lib_tmpdir)
 
