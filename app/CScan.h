@@ -1,45 +1,35 @@
 #pragma once
 // The scan window's logic, free of drawing: the disk list and its size
-// labels, Start, Stop and closing, and the scan run the worker thread does
-// (its read loop and its report live in scan/). A window (the Windows dialog,
-// the terminal front end) shows what it is told through IScanView and calls
-// the handlers below on its own thread.
-#include <array>
+// labels, Start, Stop and closing. The run itself (its read loop and its
+// report) is scan/'s ScanRun, which this presenter starts and stops. A window
+// (the Windows dialog, the terminal front end) shows what it is told through
+// IScanView and calls the handlers below on its own thread.
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "app/ScanView.h"
 #include "chart/CDrawPicModel.h"
 #include "disk/CDisk.h"
 #include "identify/CDriveIdentifier.h"
-#include "scan/Clock.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/ScanLog.h"
+#include "scan/ScanRun.h"
 
 struct ScanPorts {
   DiskPorts disk;
-  ISystemPort& system;
-  IIdentifyNtPort* identifyNt;  // null where the platform has none
+  // The drive identification's ports; a null system is one without Windows
+  // versions (see CDriveIdentifier).
+  ISystemPort* system;
+  IIdentifyNtPort* identifyNt;
   IIdentify9xPort* identify9x;
   IClock& clock;
+  IFileSystem& files;
   IScanView& view;
+  std::string reportPath = kReportFile;
 };
-
-// The scan report's file name, in the current directory.
-constexpr char kReportFile[] = "kestrune.log";
-
-// Process-wide values of the scan run. Only the worker writes them during a
-// run; the window reads them only when no worker runs.
-extern std::atomic<uint32_t> g_nBadCount;
-extern std::atomic<uint32_t> g_nScanPos;
-extern std::atomic<uint32_t> g_dwStartTick;
-extern std::string g_strElapsed;
-extern std::atomic<int32_t> g_nWorkerBusy;
-
-// "%d:%d:%d" of a duration in seconds: hours (not limited to 24), minutes
-// and seconds, without leading zeros.
-std::string DurationText(uint32_t seconds);
 
 class CScan {
  public:
@@ -55,8 +45,9 @@ class CScan {
   void OnSelchangeDisk(int selection);
   void OnStart();
   void OnStop();
-  // Escape, the close box, Exit: ends a run (waiting for the worker) and
-  // opens the report once more. The window then goes away.
+  // Escape, the close box, Exit: ends a run (waiting for its report) and
+  // shows the report once more; a run that was going opens it itself as it
+  // ends, so it is not opened twice. The window then goes away.
   void OnCancel();
 
   void FindAllDisks();
@@ -64,53 +55,30 @@ class CScan {
 
   State GetState() const;
   // Blocks until the current worker, if any, has ended.
-  void WaitForWorker();
-
-  // The run itself, on the worker thread.
-  uint32_t ScanDisk();
-  // Writes "kestrune.log"; false when the file could not be written.
-  bool WriteReport(bool noBadSectors);
+  void WaitForWorker() { m_run.Wait(); }
+  // Stops a run and waits for its end (the report written).
+  void StopAndWait() { m_run.StopAndWait(); }
 
   const CDisk& Disk() const { return m_disk; }
   const CDriveIdentifier& Identifier() const { return m_ident; }
+  const ScanRun& Run() const { return m_run; }
   CDrawPicModel* Chart() const { return m_pChart.get(); }
   int SelectedDisk() const { return m_nSelDisk; }
-  // Whether the last run's report reached the file.
-  bool LastReportWritten() const { return m_bReportWritten; }
-
-  // Members as the window has always had them.
-  std::unique_ptr<CDrawPicModel> m_pChart;
-  std::atomic<int32_t> m_bStop{0};
-  int32_t m_nRunCount = 0;
-  std::string m_strPercent;
-  std::string m_strDiskDesc;
-  std::atomic<int32_t> m_nSelDisk{-1};
-  std::string m_strModelCopy;
-  int32_t m_nLastRead = 1;
-  int32_t m_nCell = 0;
+  int RunCount() const { return m_nRunCount; }
+  ScanLog& Log() const { return m_log; }
 
  private:
-  void PaintCell(uint32_t color);
-  void PushPercent(const std::string& text);
-  uint32_t SelectedTotalSectors() const;
-  void EndOfRun();
+  void OnRunEnded(const RunResult& result);
 
-  ScanPorts m_ports;
   IScanView& m_view;
-  IClock& m_clock;
+  ScanLog& m_log;
+  std::unique_ptr<CDrawPicModel> m_pChart;
+  int32_t m_nRunCount = 0;
   CDisk m_disk;
   CDriveIdentifier m_ident;
-  std::thread m_worker;
-  std::atomic<bool> m_bWorkerActive{false};
-  std::atomic<bool> m_bReportWritten{false};
-  std::string m_strPercentShown;  // what the percent field shows now (worker only)
-
-  friend int ScanThreadProc(CScan* scan);
+  std::atomic<int32_t> m_nSelDisk{-1};
+  std::string m_strModelCopy;
+  // Last: made after everything its worker uses, and gone first (it joins
+  // the worker), so the worker never sees the rest of the window go.
+  ScanRun m_run;
 };
-
-// The worker thread's entry: runs the scan of one Start. A second worker
-// while one runs does nothing.
-int ScanThreadProc(CScan* scan);
-
-constexpr uint32_t kGoodCellColor = 3256873;  // 0x31B229, green
-constexpr uint32_t kBadCellColor = 4351487;   // 0x4265FF, orange-red

@@ -2,8 +2,6 @@
 
 #include "platform/Format.h"
 
-std::string DiskEntryText(int slot, const std::string& model) { return StrFormat("Disk %d: %s", slot, model.c_str()); }
-
 std::string DiskSizeText(uint32_t totalSectors) {
   const uint32_t kb = totalSectors / 2;
   return kb >= 1048576 ? StrFormat("%u G", kb >> 20) : StrFormat("%u M", kb >> 10);

@@ -1,10 +1,7 @@
 #pragma once
-// The texts the scan window shows for a disk of the table.
+// The size texts the scan window shows for a disk of the table.
 #include <cstdint>
 #include <string>
-
-// "Disk %d: %s": the disk list's entry for a slot and its model text.
-std::string DiskEntryText(int slot, const std::string& model);
 
 // Label 1005: "%u G" from 1 GB up, else "%u M" (K = total sectors / 2).
 std::string DiskSizeText(uint32_t totalSectors);

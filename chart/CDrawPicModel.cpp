@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/Format.h"
+
 namespace {
 
 std::array<CDrawPicCellOrigin, CDrawPicModel::kCellCount> MakeCellOrigins() {
@@ -85,6 +87,16 @@ int32_t CDrawPicModel::SetShown(int32_t index, int32_t shown) {
   if (index < 0 || static_cast<size_t>(index) >= m_curves.size()) return 0;
   m_curves[static_cast<size_t>(index)]->m_shown.store(shown);
   return 1;
+}
+
+bool CDrawPicModel::PaintCell(int32_t cell, uint32_t color) {
+  const std::string name = StrFormat("TestOneCurve%d", cell);
+  const int32_t index = AddCurve(name, color);
+  if (index < 0) return false;
+  SetShown(index, 1);
+  // All points of a cell lie on y = cell; x runs 0, cell, 2 cell ... 6 cell.
+  for (int j = 0; j <= 6; ++j) AddPoint(name, static_cast<float>(j) * static_cast<float>(cell), static_cast<float>(cell));
+  return true;
 }
 
 std::vector<CDrawPicPoint> CDrawPicModel::CopyPoints(int32_t index) const {

@@ -109,6 +109,11 @@ class CDrawPicModel {
   // Sets a curve's shown flag by index: 1, or 0 for an index out of range.
   int32_t SetShown(int32_t index, int32_t shown);
 
+  // Paints map cell `cell` in `color` the way the scan does: a curve named
+  // "TestOneCurve<cell>", shown, with the seven points (j * cell, cell) for
+  // j = 0 to 6. False when the map has no room for it (or the name is taken).
+  bool PaintCell(int32_t cell, uint32_t color);
+
   // A copy of a curve's points, safe on any thread; empty when out of range.
   std::vector<CDrawPicPoint> CopyPoints(int32_t index) const;
 

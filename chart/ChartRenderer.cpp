@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "disk/ScanLog.h"
 
 void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth,
               int clientHeight) {
@@ -18,7 +17,7 @@ void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidt
   }
 }
 
-void DrawCells(const CDrawPicModel& model, CPixelSurface& surface) {
+void DrawCells(const CDrawPicModel& model, CPixelSurface& surface, ScanLog* log) {
   // Copied under the model's lock: the worker may go on adding curves while
   // this paint draws, and the log below is written without holding the lock.
   const std::vector<CDrawPicCurveState> curves = model.SnapshotCurves();
@@ -30,7 +29,7 @@ void DrawCells(const CDrawPicModel& model, CPixelSurface& surface) {
   for (int i = 0; i < cells; ++i) {
     const CDrawPicCurveState& curve = curves[static_cast<size_t>(i)];
     if (curve.shown == 0 || curve.pointCount < 1) {
-      ScanLog::Instance().WriteF("GetSize = %d,%d", curve.pointCount, count);
+      if (log != nullptr) log->WriteF("GetSize = %d,%d", curve.pointCount, count);
       continue;
     }
     const CDrawPicCellOrigin origin = model.m_cellOrigins[static_cast<size_t>(i)];
@@ -42,8 +41,8 @@ void DrawCells(const CDrawPicModel& model, CPixelSurface& surface) {
   }
 }
 
-void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth,
-                int clientHeight) {
+void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight,
+                ScanLog* log) {
   DrawGrid(model, surface, clientWidth, clientHeight);
-  DrawCells(model, surface);
+  DrawCells(model, surface, log);
 }

@@ -5,6 +5,7 @@
 // the terminal front end paints the whole 540 x 460 map and saves it.
 #include "chart/CDrawPicModel.h"
 #include "chart/PixelSurface.h"
+#include "platform/ScanLog.h"
 
 // The grid's fixed geometry. Each line stops one pixel short of its end point
 // (the pen draws up to, not including, it), and the last row and column have
@@ -20,9 +21,10 @@ void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidt
 // One cell per curve, in list order. A drawn cell (flag set, at least one
 // point) gets its 9 x 9 square in the curve colour and, along its right and
 // bottom edges, the complement of what was beneath. Any other curve leaves
-// its cell as it is and writes "GetSize = <points>,<curves>" to Scan.log.
-void DrawCells(const CDrawPicModel& model, CPixelSurface& surface);
+// its cell as it is and writes "GetSize = <points>,<curves>" to `log` (when
+// there is one).
+void DrawCells(const CDrawPicModel& model, CPixelSurface& surface, ScanLog* log);
 
 // Everything a paint does: DrawGrid, then DrawCells.
-void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth,
-                int clientHeight);
+void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight,
+                ScanLog* log);

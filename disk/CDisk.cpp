@@ -4,27 +4,17 @@
 #include <cstring>
 #include <string>
 
-#include "disk/ScanLog.h"
 #include "platform/Format.h"
-#include "platform/PlatformProbe.h"
 
-DiskTable g_diskTable = {};
-uint16_t SystemDiskCode = 0;
-
-const DiskRecord* DiskRecordOfSlot(int slot) {
-  if (slot < 0 || static_cast<uint32_t>(slot) >= std::min(g_diskTable.count, kMaxDisks)) return nullptr;
-  return &g_diskTable.records[slot];
-}
-
-void CDisk::ForgetProcessState() {
-  std::memset(&g_diskTable, 0, sizeof g_diskTable);
-  SystemDiskCode = 0;
+const DiskRecord* CDisk::RecordOfSlot(int slot) const {
+  if (slot < 0 || static_cast<uint32_t>(slot) >= std::min(m_table.count, kMaxDisks)) return nullptr;
+  return &m_table.records[slot];
 }
 
 CDisk::CDisk(const DiskPorts& ports) : m_ports(ports), m_hActiveDevice(ports.device) {
-  PlatformProbe probe(m_ports.system);
+  m_ports.probe.Probe();
   m_activeDrive = kNoActiveDrive;
-  m_bNt = probe.IsNtFamily() ? 1 : 0;
+  m_bNt = m_ports.probe.IsNtFamily() ? 1 : 0;
   InitDisks();  // the outcome shows in the table, the log and later calls
 }
 
@@ -33,10 +23,10 @@ CDisk::~CDisk() = default;  // m_hActiveDevice closes the active device, m_hDll 
 int32_t CDisk::InitDisks() {
   int32_t result = 0;
   if (m_bNt || LoadDiskDll()) result = RefreshDiskTable();
-  if (SystemDiskCode == 0) SystemDiskCode = static_cast<uint16_t>(0x80 + m_ports.locator.LocateSystemDisk());
+  if (m_systemDiskCode == 0) m_systemDiskCode = static_cast<uint16_t>(0x80 + m_ports.locator.LocateSystemDisk());
   // The system disk's number is used as a slot code: where physical numbers
   // have gaps this activates the slot whose index equals that number.
-  SetActiveDisk(SystemDiskCode);
+  SetActiveDisk(m_systemDiskCode);
   return result;
 }
 
@@ -81,7 +71,7 @@ int32_t CDisk::LoadDiskDll() {
   IModulePort* modules = m_ports.modules;
   if (modules == nullptr) {
     // Nothing to load with: the same outcome as a DLL that is nowhere.
-    ScanLog::Instance().WriteF("load halvex32.dll error. dllname=%s\r\n", dllName.c_str());
+    m_ports.log.WriteF("load halvex32.dll error. dllname=%s\r\n", dllName.c_str());
     return 0;
   }
 
@@ -102,7 +92,7 @@ int32_t CDisk::LoadDiskDll() {
     module = modules->Load(dllName);
   }
   if (module == kNoModule) {
-    ScanLog::Instance().WriteF("load halvex32.dll error. dllname=%s\r\n", dllName.c_str());
+    m_ports.log.WriteF("load halvex32.dll error. dllname=%s\r\n", dllName.c_str());
     return 0;
   }
   m_hDll.Reset(modules, module);
@@ -112,14 +102,14 @@ int32_t CDisk::LoadDiskDll() {
   if (!m_pfnGetDiskInfo) {
     // The module stays loaded until the disk object goes. A missing
     // ReadWriteSector shows later, as failed reads.
-    ScanLog::Instance().Write("GetProcAddress from halvex32.dll error.\r\n");
+    m_ports.log.Write("GetProcAddress from halvex32.dll error.\r\n");
     return 0;
   }
   return 1;
 }
 
 int32_t CDisk::RefreshDiskTable() {
-  std::memset(&g_diskTable, 0, sizeof g_diskTable);
+  std::memset(&m_table, 0, sizeof m_table);
   std::fill(std::begin(m_driveCodes), std::end(m_driveCodes), 0);
   return m_bNt ? GetDiskinfoNt() : GetDiskinfo9x();
 }
@@ -127,7 +117,7 @@ int32_t CDisk::RefreshDiskTable() {
 DeviceHandle CDisk::OpenDrive(int32_t number) { return m_ports.device.OpenDrive(number); }
 
 int32_t CDisk::GetDiskinfoNt() {
-  ScanLog& log = ScanLog::Instance();
+  ScanLog& log = m_ports.log;
   uint32_t slot = 0;
   for (int drive = 0; drive < 8 && slot < kMaxDisks; ++drive) {
     m_hActiveDevice.Reset(OpenDrive(drive));
@@ -136,7 +126,7 @@ int32_t CDisk::GetDiskinfoNt() {
 
     DiskGeometry g;
     if (m_ports.device.GetGeometry(m_hActiveDevice.Get(), g)) {
-      DiskRecord& r = g_diskTable.records[slot];
+      DiskRecord& r = m_table.records[slot];
       r.sectorsPerTrack = static_cast<uint16_t>(g.sectorsPerTrack);
       r.heads = static_cast<uint16_t>(g.tracksPerCylinder);
       r.cylinders = static_cast<uint32_t>(g.cylinders);
@@ -152,30 +142,30 @@ int32_t CDisk::GetDiskinfoNt() {
     ++slot;
     m_hActiveDevice.Reset();
   }
-  g_diskTable.count = slot;
+  m_table.count = slot;
   return 1;
 }
 
 int32_t CDisk::GetDiskinfo9x() {
   if (!m_hDll.IsLoaded() || !m_pfnGetDiskInfo) return 0;
-  const int32_t r = m_pfnGetDiskInfo(&g_diskTable);
+  const int32_t r = m_pfnGetDiskInfo(&m_table);
   // The table holds four records. A larger count from the DLL would send
   // every reader of the table past its end, so it is cut to the capacity,
   // whatever the DLL's result.
-  if (g_diskTable.count > kMaxDisks) {
-    ScanLog::Instance().WriteF("GetDiskinfo9x count=%u clamped to 4\r\n", static_cast<unsigned>(g_diskTable.count));
-    g_diskTable.count = kMaxDisks;
+  if (m_table.count > kMaxDisks) {
+    m_ports.log.WriteF("GetDiskinfo9x count=%u clamped to 4\r\n", static_cast<unsigned>(m_table.count));
+    m_table.count = kMaxDisks;
   }
   // The DLL takes the disks in order: slot i is drive code 0x80 + i.
   if (r != 0) {
-    for (uint32_t i = 0; i < g_diskTable.count; ++i) m_driveCodes[i] = static_cast<uint16_t>(0x80 + i);
+    for (uint32_t i = 0; i < m_table.count; ++i) m_driveCodes[i] = static_cast<uint16_t>(0x80 + i);
   }
   return r;
 }
 
 int32_t CDisk::SetActiveDisk(uint16_t slotCode) {
-  if (slotCode < 0x80 || slotCode >= 0x80 + g_diskTable.count || slotCode >= 0x80 + kMaxDisks) {
-    ScanLog::Instance().Write("SetActiveDisk failed, whichdisk\r\n");
+  if (slotCode < 0x80 || slotCode >= 0x80 + m_table.count || slotCode >= 0x80 + kMaxDisks) {
+    m_ports.log.Write("SetActiveDisk failed, whichdisk\r\n");
     return 0;
   }
   const uint16_t drive = m_driveCodes[slotCode - 0x80];
@@ -191,7 +181,7 @@ int32_t CDisk::SetActiveDisk(uint16_t slotCode) {
   m_hActiveDevice.Reset();
   m_hActiveDevice.Reset(OpenDrive(drive - 0x80));
   if (!m_hActiveDevice.IsOpen()) {
-    ScanLog::Instance().Write("SetActiveDisk::OpenDrive failed");
+    m_ports.log.Write("SetActiveDisk::OpenDrive failed");
     return 0;
   }
   return 1;
@@ -212,7 +202,7 @@ uint32_t CDisk::ReadWriteSector(uint8_t command, uint8_t driveCode, uint32_t sta
     if (bytes == 0) {
       // No retry and no fall-back to single sectors: one failed chunk fails
       // the whole call.
-      ScanLog::Instance().Write(m_bNt ? "CDisk::ReadWriteSector ReadWriteSectorNt some bad sectors\r\n"
+      m_ports.log.Write(m_bNt ? "CDisk::ReadWriteSector ReadWriteSectorNt some bad sectors\r\n"
                                       : "CDisk::ReadWriteSector ReadWriteSector9x some bad sectors\r\n");
       return 0;
     }
@@ -227,23 +217,17 @@ uint32_t CDisk::ReadWriteSector(uint8_t command, uint8_t driveCode, uint32_t sta
 uint32_t CDisk::ReadWriteSectorNt(uint8_t command, uint8_t /*driveCode*/, uint32_t startSector, uint16_t count,
                                   void* buffer) {
   if (!m_hActiveDevice.IsOpen()) {
-    ScanLog::Instance().Write("ReadWriteSectorNt::m_hActiveDevice invalid.\r\n");
+    m_ports.log.Write("ReadWriteSectorNt::m_hActiveDevice invalid.\r\n");
     return 0;
   }
-  IDeviceIo& io = m_ports.device;
-  const DeviceHandle h = m_hActiveDevice.Get();
-  io.Flush(h);
-  io.LockVolume(h);  // applies to volumes; on a drive its outcome does not matter
-  io.Seek(h, startSector << 9, startSector >> 23);
   if (command != kCmdReadSectors) return 0;  // the program issues no other command
-
-  uint32_t bytesRead = 0;
-  if (!io.Read(h, buffer, static_cast<uint32_t>(count) * kSectorSize, bytesRead)) {
-    ScanLog::Instance().WriteF("ReadWriteSectorNt, dwBytes=%ld, ReadFile failed\r\n", static_cast<long>(bytesRead));
+  const ReadResult read = m_ports.device.ReadAt(m_hActiveDevice.Get(), uint64_t{startSector} * kSectorSize, buffer,
+                                                static_cast<uint32_t>(count) * kSectorSize);
+  if (!read.ok) {
+    m_ports.log.WriteF("ReadWriteSectorNt, dwBytes=%ld, ReadFile failed\r\n", static_cast<long>(read.bytes));
     return 0;
   }
-  io.UnlockVolume(h);
-  return bytesRead;
+  return read.bytes;
 }
 
 uint32_t CDisk::ReadWriteSector9x(uint8_t command, uint8_t driveCode, uint32_t startSector, uint16_t count,

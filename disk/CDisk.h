@@ -1,19 +1,22 @@
 #pragma once
-// The program's only road to the disks: fills the disk table at construction,
-// keeps one disk active and reads it in chunks of at most 128 sectors.
+// The program's only road to the disks: fills its disk table at
+// construction, keeps one disk active and reads it in chunks of at most 128
+// sectors.
 #include <cstdint>
 
 #include "disk/DeviceIo.h"
 #include "disk/DiskTable.h"
 #include "disk/ModulePort.h"
+#include "platform/PlatformProbe.h"
+#include "platform/ScanLog.h"
 #include "platform/SystemDiskLocator.h"
-#include "platform/SystemPort.h"
 
 // The operating-system services the disk object is built on.
 struct DiskPorts {
-  ISystemPort& system;
+  PlatformProbe& probe;
   IDeviceIo& device;
   ISystemDiskLocator& locator;
+  ScanLog& log;
   // The module loader for the Windows 9x disk DLL; without one that branch
   // finds no DLL.
   IModulePort* modules = nullptr;
@@ -45,19 +48,25 @@ class CDisk {
   int32_t InitDisks();
   int32_t LoadDiskDll();
 
+  // The disks found at construction; read-only afterwards.
+  const DiskTable& Table() const { return m_table; }
+  // The record of a slot, or null when the slot is not one of the table's
+  // valid records: nothing outside 0 to count - 1 is ever read.
+  const DiskRecord* RecordOfSlot(int slot) const;
+  // 0x80 + the number of the physical disk that holds the system directory.
+  uint16_t SystemDiskCode() const { return m_systemDiskCode; }
+
   bool IsNt() const { return m_bNt != 0; }
   uint16_t ActiveDrive() const { return m_activeDrive; }
   uint16_t DriveCodeOfSlot(int slot) const { return slot >= 0 && slot < 4 ? m_driveCodes[slot] : 0; }
   bool HasOpenDevice() const { return m_hActiveDevice.IsOpen(); }
   bool HasDiskDll() const { return m_hDll.IsLoaded(); }
-
-  // Clears the disk table and the system disk code, so that one test process
-  // can build disk objects over several scripted machines. The product never
-  // calls it.
-  static void ForgetProcessState();
+  ScanLog& Log() const { return m_ports.log; }
 
  private:
   DiskPorts m_ports;
+  DiskTable m_table = {};
+  uint16_t m_systemDiskCode = 0;
   GetDiskInfoEntry m_pfnGetDiskInfo = nullptr;
   ReadWriteSectorEntry m_pfnReadWriteSector = nullptr;
   int32_t m_bNt = 0;

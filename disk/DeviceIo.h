@@ -1,7 +1,7 @@
 #pragma once
-// Raw access to physical drives by number: what the disk object needs of the
-// operating system. Windows: "\\.\PHYSICALDRIVE%d" through CreateFileA and
-// friends. Linux: the n-th whole disk (or the n-th path given), read-only.
+// Raw access to physical drives by number, read-only: what the disk object
+// needs of the operating system. Windows: "\\.\PHYSICALDRIVE%d" (NtDeviceIo
+// over the Win32 calls). Linux: the n-th whole disk, or the n-th path given.
 #include <cstdint>
 
 // An open device; kInvalidDevice when none.
@@ -17,20 +17,31 @@ struct DiskGeometry {
   uint32_t bytesPerSector = 0;
 };
 
+// What a read came to.
+enum class ReadError {
+  kNone,
+  kMedia,  // the device answered, but these bytes could not be read
+  kGone,   // the device itself is gone or not ready (unplugged, backing lost)
+};
+
+struct ReadResult {
+  bool ok = false;
+  uint32_t bytes = 0;  // what the read reported, also when it failed
+  ReadError error = ReadError::kNone;
+};
+
 class IDeviceIo {
  public:
   virtual ~IDeviceIo() = default;
   virtual DeviceHandle OpenDrive(int number) = 0;
+  // The geometry the drive reports; false where it reports none.
   virtual bool GetGeometry(DeviceHandle device, DiskGeometry& out) = 0;
-  virtual void Flush(DeviceHandle device) = 0;
-  virtual void LockVolume(DeviceHandle device) = 0;
-  virtual void UnlockVolume(DeviceHandle device) = 0;
-  // Sets the position for the next read: FILE_BEGIN with the 64-bit offset in
-  // two halves, as SetFilePointer takes it.
-  virtual void Seek(DeviceHandle device, uint32_t low, uint32_t high) = 0;
-  // Reads at the position set by Seek; bytesRead is what the read reported,
-  // also when it failed.
-  virtual bool Read(DeviceHandle device, void* buffer, uint32_t bytes, uint32_t& bytesRead) = 0;
+  // The drive's size in bytes; false where it cannot be told.
+  virtual bool GetSize(DeviceHandle device, uint64_t& bytes) = 0;
+  // Reads `bytes` bytes at the byte offset into `buffer` (aligned for
+  // unbuffered device access). A read that runs over the drive's end
+  // succeeds short.
+  virtual ReadResult ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) = 0;
   virtual void Close(DeviceHandle device) = 0;
 };
 

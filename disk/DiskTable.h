@@ -1,7 +1,7 @@
 #pragma once
-// The process-wide table of physical disks. Its layout is also the exchange
-// format with the Windows 9x disk DLL, which fills it through a pointer, so it
-// is fixed: little-endian, no padding, 68 bytes.
+// The table of physical disks the disk object fills. Its layout is also the
+// exchange format with the Windows 9x disk DLL, which fills it through a
+// pointer, so it is fixed: little-endian, no padding, 68 bytes.
 #include <cstddef>
 #include <cstdint>
 
@@ -31,16 +31,3 @@ static_assert(offsetof(DiskTable, records) == 4);
 
 constexpr uint32_t kMaxDisks = 4;
 constexpr uint32_t kSectorSize = 512;
-
-// All zero at process start; filled while the disk object is constructed and
-// read-only afterwards.
-extern DiskTable g_diskTable;
-
-// 0 until the first disk object computes it, then 0x80 + the number of the
-// physical disk that holds the system directory.
-extern uint16_t SystemDiskCode;
-
-// The record of a slot the window or the worker names, or null when the slot
-// is not one of the table's valid records. Nothing outside 0 to count - 1 is
-// ever read.
-const DiskRecord* DiskRecordOfSlot(int slot);

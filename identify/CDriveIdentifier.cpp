@@ -31,8 +31,15 @@ IdentifyRequest MakeIdentifyRequest(int n, uint8_t command) {
 
 }  // namespace
 
-CDriveIdentifier::CDriveIdentifier(ISystemPort& system, IIdentifyNtPort* ntPort,
-                                   IIdentify9xPort* w9xPort) {
+CDriveIdentifier::CDriveIdentifier(ISystemPort& system, IIdentifyNtPort* ntPort, IIdentify9xPort* w9xPort)
+    : CDriveIdentifier(&system, ntPort, w9xPort) {}
+
+CDriveIdentifier::CDriveIdentifier(ISystemPort* systemPort, IIdentifyNtPort* ntPort, IIdentify9xPort* w9xPort) {
+  if (systemPort == nullptr) {
+    if (ntPort != nullptr) RunNtPass(*ntPort);
+    return;
+  }
+  ISystemPort& system = *systemPort;
   OsVersionRecord version;
   if (!system.QueryVersion(kOsVersionInfoSize, version)) return;
   if (version.platformId == kVerPlatformNt) {

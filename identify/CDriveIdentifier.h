@@ -18,6 +18,10 @@ class CDriveIdentifier {
   // query or any other platform runs no pass. The ports are used only during
   // construction.
   CDriveIdentifier(ISystemPort& system, IIdentifyNtPort* ntPort, IIdentify9xPort* w9xPort);
+  // As above; a null `system` is a system without Windows versions, whose
+  // drives answer identify requests the way the NT family's do (through
+  // `ntPort`).
+  CDriveIdentifier(ISystemPort* system, IIdentifyNtPort* ntPort, IIdentify9xPort* w9xPort);
 
   CDriveIdentifier(const CDriveIdentifier&) = delete;
   CDriveIdentifier& operator=(const CDriveIdentifier&) = delete;

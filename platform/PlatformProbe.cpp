@@ -1,23 +1,24 @@
 #include "platform/PlatformProbe.h"
 
-#include <atomic>
+PlatformProbe::PlatformProbe(ISystemPort& system) : m_system(&system) {}
 
-namespace {
-// Written only on the window thread during start-up, read from anywhere later.
-std::atomic<bool> g_probed{false};
-std::atomic<bool> g_ntFamily{false};
-std::atomic<bool> g_win2000OrLater{false};
-}  // namespace
+PlatformProbe PlatformProbe::DeviceSystem() {
+  PlatformProbe probe;
+  probe.m_probed = true;
+  probe.m_ntFamily = true;
+  probe.m_win2000OrLater = true;
+  return probe;
+}
 
-PlatformProbe::PlatformProbe(ISystemPort& system) {
-  if (g_probed.load()) return;
+void PlatformProbe::Probe() {
+  if (m_probed || m_system == nullptr) return;
 
   OsVersionRecord v;
-  if (!system.QueryVersion(kOsVersionInfoExSize, v) && !system.QueryVersion(kOsVersionInfoSize, v)) {
-    // Both record sizes refused: tell the user and leave the flags false, so
-    // the disk object takes the DLL branch. probed stays clear, so the next
-    // probe object asks again.
-    system.ShowMessageBox("GetVersion failed!", system.ModuleFileName(), kMbTopmost | kMbOk);
+  if (!m_system->QueryVersion(kOsVersionInfoExSize, v) && !m_system->QueryVersion(kOsVersionInfoSize, v)) {
+    // Both record sizes refused: tell the user and leave the answers false,
+    // so the disk object takes the DLL branch. Not marked as probed, so the
+    // next caller asks again.
+    m_system->ShowMessageBox("GetVersion failed!", m_system->ModuleFileName(), kMbTopmost | kMbOk);
     return;
   }
 
@@ -34,16 +35,7 @@ PlatformProbe::PlatformProbe(ISystemPort& system) {
       nt = true;
     }
   }
-  g_ntFamily = nt;
-  g_win2000OrLater = w2k;
-  g_probed = true;
-}
-
-bool PlatformProbe::IsNtFamily() const { return g_ntFamily.load(); }
-bool PlatformProbe::IsWin2000OrLater() const { return g_win2000OrLater.load(); }
-
-void PlatformProbe::ForgetProcessState() {
-  g_probed = false;
-  g_ntFamily = false;
-  g_win2000OrLater = false;
+  m_ntFamily = nt;
+  m_win2000OrLater = w2k;
+  m_probed = true;
 }

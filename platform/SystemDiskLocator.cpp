@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/PlatformProbe.h"
 
 namespace {
 constexpr uint32_t kLinkBufferSize = 256;
@@ -20,8 +19,8 @@ bool EqualsIgnoreCase(const char* a, const char* b) {
 }  // namespace
 
 int NtSystemDiskLocator::LocateSystemDisk() {
-  PlatformProbe probe(m_system);
-  if (!probe.IsNtFamily()) return 0;
+  m_probe.Probe();
+  if (!m_probe.IsNtFamily()) return 0;
 
   char letter = 'C';
   std::string windowsDir;
@@ -32,7 +31,7 @@ int NtSystemDiskLocator::LocateSystemDisk() {
   std::snprintf(name, sizeof name, "\\??\\%c:", letter);
   if (!m_links.QuerySymbolicLink(name, driveTarget, kLinkBufferSize)) return 0;
 
-  if (!probe.IsWin2000OrLater()) {
+  if (!m_probe.IsWin2000OrLater()) {
     // NT 4 links the drive straight to "\Device\Harddisk%d\Partition%d": the
     // one digit after the 16 characters of "\Device\Harddisk" is the disk.
     const int digit = driveTarget[16] - '0';

@@ -1,6 +1,7 @@
 #pragma once
 // Which physical disk holds the system directory.
 #include "platform/LinkPort.h"
+#include "platform/PlatformProbe.h"
 #include "platform/SystemPort.h"
 
 class ISystemDiskLocator {
@@ -14,10 +15,12 @@ class ISystemDiskLocator {
 // every "\Device\Harddisk%d\Partition%d".
 class NtSystemDiskLocator : public ISystemDiskLocator {
  public:
-  NtSystemDiskLocator(ISystemPort& system, ILinkPort& links) : m_system(system), m_links(links) {}
+  NtSystemDiskLocator(PlatformProbe& probe, ISystemPort& system, ILinkPort& links)
+      : m_probe(probe), m_system(system), m_links(links) {}
   int LocateSystemDisk() override;
 
  private:
+  PlatformProbe& m_probe;
   ISystemPort& m_system;
   ILinkPort& m_links;
 };

@@ -1,30 +1,26 @@
-// The scan report "kestrune.log", written at the end of every run.
-#include <cstdio>
-#include <memory>
-#include <string>
+#include "scan/ScanReport.h"
 
-#include "app/CScan.h"
 #include "platform/Format.h"
 #include "scan/ReportTexts.h"
 
-namespace {
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-}  // namespace
+std::string DiskDescription(int slot, const std::string& model) { return StrFormat("Disk %d: %s", slot, model.c_str()); }
 
-bool CScan::WriteReport(bool noBadSectors) {
-  const LocalDate today = m_clock.Today();
-  const std::string date = StrFormat(kDateFormat, today.year, today.month, today.day);
+std::string DurationText(uint32_t seconds) {
+  return StrFormat("%d:%d:%d", static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+                   static_cast<int>(seconds % 60));
+}
 
-  const uint32_t pos = g_nScanPos;
-  const std::string area =
-      pos < 2097152 ? StrFormat("%d M", static_cast<int>(pos >> 11)) : StrFormat("%d G", static_cast<int>(pos >> 21));
-  const int slot = m_nSelDisk;
-  m_strDiskDesc = StrFormat("Disk %d: %s", slot, m_ident.GetModel(slot).c_str());
-  const uint32_t total = SelectedTotalSectors();
-  const std::string size = StrFormat("%u G", static_cast<unsigned>(total >> 21));
-  const std::string unit = StrFormat("%u M", static_cast<unsigned>(total / 5120000));
+std::string ScannedAreaText(uint32_t pos) {
+  return pos < 2097152 ? StrFormat("%d M", static_cast<int>(pos >> 11)) : StrFormat("%d G", static_cast<int>(pos >> 21));
+}
+
+const char* ReportResultLine(bool clean) { return clean ? kResultClean : kResultBad; }
+
+std::string FormatReport(const ReportFacts& f) {
+  const std::string date = StrFormat(kDateFormat, f.date.year, f.date.month, f.date.day);
+  const std::string size = StrFormat("%u G", static_cast<unsigned>(f.totalSectors >> 21));
+  // One 2500th of the disk, not one 2484th: the scan unit has always been so.
+  const std::string unit = StrFormat("%u M", static_cast<unsigned>(f.totalSectors / 5120000));
   const std::string separator(85, '-');
 
   const std::string crlf = "\r\n";
@@ -32,13 +28,13 @@ bool CScan::WriteReport(bool noBadSectors) {
   text += kTitle + crlf;
   text += kReportHeading + date + crlf;
   text += crlf;
-  text += kModelLabel + m_strDiskDesc + crlf;
+  text += kModelLabel + f.diskDescription + crlf;
   text += kSizeLabel + size + crlf;
   text += kUnitLabel + unit + crlf;
-  text += kAreaLabel + area + crlf;
-  text += kTimeLabel + g_strElapsed + crlf;
+  text += kAreaLabel + ScannedAreaText(f.scanPosition) + crlf;
+  text += kTimeLabel + f.elapsed + crlf;
   text += crlf;
-  text += (noBadSectors ? kResultClean : kResultBad) + crlf;
+  text += ReportResultLine(f.clean) + crlf;
   text += crlf;
   text += crlf;
   text += separator + crlf;
@@ -46,11 +42,5 @@ bool CScan::WriteReport(bool noBadSectors) {
   text += crlf;
   text += kPromoFeatures + crlf;
   text += separator + crlf;
-
-  // Replaced whole at every run. A directory that cannot be written leaves
-  // no report; the run ends as usual and the front end can say so.
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(kReportFile, "wb"));
-  if (!file) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-  return std::fclose(file.release()) == 0 && written;
+  return text;
 }

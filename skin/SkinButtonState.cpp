@@ -1,7 +1,5 @@
 #include "skin/SkinButtonState.h"
 
-std::atomic<int32_t> g_bHoverReset{0};
-
 bool CSkinButtonState::LoadImages(ISkinImageStore& store, uint16_t normalId, uint16_t pressedId,
                                   uint16_t hoverId) {
   store.ReleaseAll();
@@ -15,7 +13,7 @@ void CSkinButtonState::OnMouseMove(ISkinButtonPort& port, int32_t x, int32_t y) 
   // The scan window has just swapped Start and Stop (or is closing): whatever
   // lies under the pointer must not show or keep a hover look until the
   // pointer has crossed the window's own background.
-  if (g_bHoverReset.load() == 1) {
+  if (m_pSet != nullptr && m_pSet->HoverResetPending()) {
     Leave(port);
     return;
   }

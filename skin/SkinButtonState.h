@@ -8,11 +8,23 @@
 #include <atomic>
 #include <cstdint>
 
-// Set to 1 by the scan window whenever it swaps Start and Stop under the
-// pointer and when it closes, back to 0 when the pointer moves over its own
-// background. While it is 1 no skin button may stay in (or enter) hover.
-// Written by the scan window, read by every skin button.
-extern std::atomic<int32_t> g_bHoverReset;
+// The skin buttons of one window, as far as they share state: the hover-reset
+// flag. The window sets it whenever it swaps Start and Stop under the pointer
+// and when it closes, and clears it when the pointer moves over its own
+// background. While it is set no button of the set may stay in (or enter)
+// hover. Written by the window's thread, read by the buttons.
+class CSkinButtonSet {
+ public:
+  void ResetHover() { m_bHoverReset.store(1); }
+  void PointerOverBackground() {
+    int32_t set = 1;
+    m_bHoverReset.compare_exchange_strong(set, 0);
+  }
+  bool HoverResetPending() const { return m_bHoverReset.load() == 1; }
+
+ private:
+  std::atomic<int32_t> m_bHoverReset{0};
+};
 
 // Posted to the main window when a button enters / leaves hover;
 // wParam = the button's control ID, lParam = 0.
@@ -102,10 +114,14 @@ class CSkinButtonState {
   int32_t State() const { return m_nState; }
   int32_t Tracking() const { return m_bTracking; }
 
+  // The set whose hover-reset flag this button obeys; none: never reset.
+  void JoinSet(const CSkinButtonSet* set) { m_pSet = set; }
+
  private:
   void Enter(ISkinButtonPort& port);
   void Leave(ISkinButtonPort& port);
 
+  const CSkinButtonSet* m_pSet = nullptr;
   int32_t m_bTracking = 0;  // 1 from Enter (capture taken for hover tracking) to Leave
   int32_t m_nState = kNormal;
 };

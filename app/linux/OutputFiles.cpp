@@ -5,12 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
+
+#include "scan/ScanReport.h"
 
 namespace {
 
@@ -25,10 +24,6 @@ std::string ParentDirectory(const std::string& path) {
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 struct IconvCloser {
   void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
@@ -54,17 +49,10 @@ std::string OutputPathProblem(const std::string& path, const std::vector<std::st
   return "";
 }
 
-bool WriteBadList(const std::string& path, const std::vector<uint32_t>& startSectors) {
-  const std::string temp = path + ".part";
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temp.c_str(), "w"));
-  if (!file) return false;
-  bool ok = true;
-  for (uint32_t sector : startSectors) ok = ok && std::fprintf(file.get(), "%u\n", sector) > 0;
-  // fclose flushes: a full disk may show only here.
-  ok = std::fclose(file.release()) == 0 && ok;
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) std::remove(temp.c_str());
-  return ok;
+std::string BadListText(const std::vector<uint32_t>& startSectors) {
+  std::string text;
+  for (uint32_t sector : startSectors) text += std::to_string(sector) + "\n";
+  return text;
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -100,20 +88,9 @@ std::string GbkToUtf8(const std::string& gbk) {
   return out;
 }
 
-std::string ResultLineText(const std::string& reportFile, bool clean) {
+std::string ResultLineText(bool reportWritten, bool clean) {
   const std::string meaning = clean ? "no bad sectors" : "bad sectors found";
-  if (reportFile.empty()) return meaning;
-  std::ifstream in(reportFile, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  // The result line is the report's tenth line.
-  size_t at = 0;
-  for (int line = 0; line < 9 && at != std::string::npos; ++line) {
-    at = text.find("\r\n", at);
-    if (at != std::string::npos) at += 2;
-  }
-  if (at == std::string::npos) return meaning;
-  const size_t end = text.find("\r\n", at);
-  if (end == std::string::npos) return meaning;
-  const std::string utf8 = GbkToUtf8(text.substr(at, end - at));
+  if (!reportWritten) return meaning;
+  const std::string utf8 = GbkToUtf8(ReportResultLine(clean));
   return utf8.empty() ? meaning : utf8 + " (" + meaning + ")";
 }

@@ -4,21 +4,18 @@
 
 #include "platform/Format.h"
 
-void TerminalView::SetControlText(int id, const std::string& text) {
+void TerminalView::SetLabel(std::string ScanLabels::*label, const std::string& text) {
   std::lock_guard<std::mutex> hold(m_lock);
-  switch (id) {
-    case IDC_PERCENT: m_labels.percent = text; break;
-    case IDC_ELAPSED: m_labels.elapsed = text; break;
-    case IDC_SPEED: m_labels.speed = text; break;
-    case IDC_REMAINING: m_labels.remaining = text; break;
-    case IDC_BAD_COUNT: m_labels.bad = text; break;
-    case IDC_DISK_SIZE: m_labels.diskSize = text; break;
-    case IDC_CELL_SIZE: m_labels.cellSize = text; break;
-    default: return;
-  }
+  m_labels.*label = text;
+  m_dirty = true;
+}
+
+void TerminalView::ShowPercent(const std::string& text) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_labels.percent = text;
   // The worker pushes the percent only when it changes, so this list holds
   // at most about 101 entries per run.
-  if (id == IDC_PERCENT) m_percentChanges.push_back(m_labels);
+  m_percentChanges.push_back(m_labels);
   m_dirty = true;
 }
 
@@ -34,7 +31,7 @@ int TerminalView::SelectDiskEntry(int index) {
 
 std::unique_ptr<CDrawPicModel> TerminalView::CreateChart() { return std::make_unique<CDrawPicModel>(); }
 
-void TerminalView::ShellOpen(const std::string&) {
+void TerminalView::OpenReport(const std::string&) {
   {
     std::lock_guard<std::mutex> hold(m_lock);
     m_runEnded = true;
@@ -126,4 +123,38 @@ std::string MapText(const CDrawPicModel* model) {
     text += "\x1b[0m\n";
   }
   return text;
+}
+
+TerminalPainter::TerminalPainter(std::FILE* out, bool terminal, int rows, int columns)
+    : m_out(out), m_terminal(terminal) {
+  if (!terminal) return;
+  if (rows > 0 && (rows < kFrameLines + 2 || columns < CDrawPicModel::kColumns)) m_withMap = false;
+  std::fputs("\x1b[?25l", m_out);  // no blinking cursor over the map
+}
+
+void TerminalPainter::Update(TerminalView& view, const CDrawPicModel* chart, bool stopping, bool force) {
+  if (!m_terminal) {
+    for (const ScanLabels& labels : view.TakePercentChanges()) std::fprintf(m_out, "%s\n", ProgressLine(labels).c_str());
+    std::fflush(m_out);
+    return;
+  }
+  const bool dirty = view.TakeDirty();
+  if (!dirty && !force && stopping == m_stoppingShown) return;
+  m_stoppingShown = stopping;
+  std::string frame;
+  if (m_withMap && m_drawn) frame += StrFormat("\x1b[%dA", kFrameLines);
+  frame += "\r" + StatusLine(view.Labels());
+  if (stopping) frame += "  (stopping after the current read)";
+  frame += "\x1b[K";
+  if (m_withMap) frame += "\n" + MapText(chart);
+  std::fwrite(frame.data(), 1, frame.size(), m_out);
+  std::fflush(m_out);
+  m_drawn = true;
+}
+
+void TerminalPainter::Finish() {
+  if (!m_terminal || m_finished) return;
+  m_finished = true;
+  std::fputs(m_withMap ? "\r\x1b[K\x1b[?25h" : "\n\x1b[?25h", m_out);
+  std::fflush(m_out);
 }

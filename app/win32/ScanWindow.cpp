@@ -4,7 +4,6 @@
 
 #include "app/win32/WinText.h"
 #include "chart/win32/CDrawPic.h"
-#include "disk/ScanLog.h"
 #include "skin/win32/SkinPainter.h"
 
 HBRUSH g_hBkBrush = nullptr;
@@ -36,6 +35,7 @@ CScanWindow::CScanWindow(HINSTANCE instance)
       m_hIcon(::LoadIconW(instance, MAKEINTRESOURCEW(kIconId))),
       m_scan(m_platform.Ports(*this)) {
   g_hBkBrush = m_bkBrush.get();
+  for (CSkinButton* button : {&m_btnStart, &m_btnExit, &m_btnStop, &m_btnWeb}) button->JoinSet(&m_skinButtons);
 }
 
 CScanWindow::~CScanWindow() {
@@ -84,7 +84,7 @@ void CScanWindow::DoDataExchange() {
   m_btnWeb.SubclassDlgItem(m_hWnd, IDC_WEBSITE);
   m_cbDisks.Bind(m_hWnd, IDC_DISKS);
   m_edPercent.Bind(m_hWnd, IDC_PERCENT);
-  m_edPercent.SetText(m_scan.m_strPercent);
+  m_edPercent.SetText(m_scan.Run().PercentText());
 }
 
 BOOL CScanWindow::OnInitDialog() {
@@ -105,12 +105,12 @@ BOOL CScanWindow::OnInitDialog() {
 
 void CScanWindow::OnStart() {
   m_scan.OnStart();
-  g_bHoverReset = 1;
+  m_skinButtons.ResetHover();
 }
 
 void CScanWindow::OnStop() {
   m_scan.OnStop();
-  g_bHoverReset = 1;
+  m_skinButtons.ResetHover();
 }
 
 void CScanWindow::OnExit() { OnCancel(); }
@@ -119,17 +119,20 @@ void CScanWindow::OnCancel() {
   // Stops a run and waits for its end (report written) before the window
   // and the disk object go, then shows the report once more.
   m_scan.OnCancel();
+  // What the worker asked for last (its own opening of the report among it)
+  // is done now: after the dialog ends nothing would do it.
+  ApplyPendingUpdates();
   EndDialog(IDOK);
-  g_bHoverReset = 1;
+  m_skinButtons.ResetHover();
 }
 
 void CScanWindow::OnOK() {
   // Enter closes the dialog as the dialog manager's OK does, but a run is
   // ended first: the worker must not outlive the window.
-  m_scan.m_bStop = 1;
-  m_scan.WaitForWorker();
+  m_scan.StopAndWait();
+  ApplyPendingUpdates();
   EndDialog(IDOK);
-  g_bHoverReset = 1;
+  m_skinButtons.ResetHover();
 }
 
 void CScanWindow::OnWebSite() {
@@ -152,7 +155,7 @@ std::optional<LRESULT> CScanWindow::OnPaint(WPARAM, LPARAM) {
     return 0;
   }
   PaintDc paint(m_hWnd);
-  PaintSkin(m_hWnd, paint.get(), SkinButtonSet{m_btnStart, m_btnExit, m_btnStop, m_btnWeb});
+  PaintSkin(m_hWnd, paint.get(), SkinPaintButtons{m_btnStart, m_btnExit, m_btnStop, m_btnWeb});
   return 0;
 }
 
@@ -170,7 +173,7 @@ std::optional<LRESULT> CScanWindow::OnLButtonDown(WPARAM, LPARAM) {
 }
 
 std::optional<LRESULT> CScanWindow::OnMouseMove(WPARAM, LPARAM) {
-  if (g_bHoverReset == 1) g_bHoverReset = 0;
+  m_skinButtons.PointerOverBackground();
   return std::nullopt;
 }
 
@@ -288,7 +291,19 @@ void CScanWindow::EnableControl(int id, bool enable) {
 
 void CScanWindow::ShowControl(int id, bool show) { Submit(ViewUpdate{ViewUpdate::Kind::Show, id, show, {}}); }
 
-void CScanWindow::ShellOpen(const std::string& file) {
+void CScanWindow::ShowRunning(bool running) {
+  if (running) {
+    EnableControl(IDC_START, false);
+    ShowControl(IDC_STOP, true);
+    ShowControl(IDC_START, false);
+  } else {
+    EnableControl(IDC_START, true);
+    ShowControl(IDC_STOP, false);
+    ShowControl(IDC_START, true);
+  }
+}
+
+void CScanWindow::OpenReport(const std::string& file) {
   // On the window's thread, which has COM (OLE) initialised for the shell;
   // the worker only asks for it.
   Submit(ViewUpdate{ViewUpdate::Kind::ShellOpen, 0, false, file});
@@ -305,24 +320,24 @@ int CScanWindow::SelectDiskEntry(int index) {
 }
 
 std::unique_ptr<CDrawPicModel> CScanWindow::CreateChart() {
-  auto chart = std::make_unique<CDrawPic>();
+  auto chart = std::make_unique<CDrawPic>(&m_scan.Log());
   // The placeholder's rectangle in the dialog's client coordinates.
   RECT rc{};
   ::GetWindowRect(m_wndChartFrame.GetSafeHwnd(), &rc);
   ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rc), 2);
   if (!chart->Create(rc, m_hWnd, CDrawPic::kControlId, CDrawPic::kStyle))
-    ScanLog::Instance().Write("CScanWindow::CreateChart Create failed");
+    m_scan.Log().Write("CScanWindow::CreateChart Create failed");
   m_pChartWnd = chart.get();
   return chart;
 }
 
-void CScanWindow::InvalidateChart() {
+void CScanWindow::InvalidateMap() {
   if (CDrawPic* chart = m_pChartWnd.load()) chart->Invalidate();
 }
 
 void CScanWindow::UpdateWindow() {
   // Start has just emptied the map: show it empty now, not only when the
   // worker paints its first cell (which a slow disk may take long to reach).
-  InvalidateChart();
+  InvalidateMap();
   if (m_hWnd) ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }

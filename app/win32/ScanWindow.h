@@ -24,7 +24,8 @@
 #include "app/win32/DialogBase.h"
 #include "app/win32/ViewUpdateQueue.h"
 #include "app/win32/Win32Platform.h"
-#include "skin/win32/GdiHandles.h"
+#include "res/resource.h"
+#include "platform/win32/GdiHandles.h"
 #include "skin/win32/SkinButton.h"
 
 // The light blue brush of every label's background (0xFEE9E1), made with the
@@ -49,16 +50,21 @@ class CScanWindow final : public CMappedDialog<CScanWindow>, public IScanView {
   INT_PTR DoModal() { return CDialogBase::DoModal(m_hInstance); }
   CScan& Presenter() { return m_scan; }
 
-  // IScanView.
-  void SetControlText(int id, const std::string& text) override;
-  void EnableControl(int id, bool enable) override;
-  void ShowControl(int id, bool show) override;
+  // IScanView: each label is its control of the template.
+  void ShowPercent(const std::string& text) override { SetControlText(IDC_PERCENT, text); }
+  void ShowElapsed(const std::string& text) override { SetControlText(IDC_ELAPSED, text); }
+  void ShowSpeed(const std::string& text) override { SetControlText(IDC_SPEED, text); }
+  void ShowRemaining(const std::string& text) override { SetControlText(IDC_REMAINING, text); }
+  void ShowBadCount(const std::string& text) override { SetControlText(IDC_BAD_COUNT, text); }
+  void ShowDiskSize(const std::string& text) override { SetControlText(IDC_DISK_SIZE, text); }
+  void ShowCellSize(const std::string& text) override { SetControlText(IDC_CELL_SIZE, text); }
+  void ShowRunning(bool running) override;
   void AddDiskEntry(const std::string& text) override;
   int SelectDiskEntry(int index) override;
   std::unique_ptr<CDrawPicModel> CreateChart() override;
-  void InvalidateChart() override;
+  void InvalidateMap() override;
   void UpdateWindow() override;
-  void ShellOpen(const std::string& file) override;
+  void OpenReport(const std::string& file) override;
 
   static std::span<const MessageEntry> MessageMap();
   static std::span<const CommandEntry> CommandMap();
@@ -89,6 +95,10 @@ class CScanWindow final : public CMappedDialog<CScanWindow>, public IScanView {
   std::optional<LRESULT> OnViewUpdates(WPARAM, LPARAM);
   std::optional<LRESULT> OnDestroy(WPARAM, LPARAM);
 
+  void SetControlText(int id, const std::string& text);
+  void EnableControl(int id, bool enable);
+  void ShowControl(int id, bool show);
+
   bool OnWindowThread() const { return ::GetCurrentThreadId() == m_uiThreadId; }
   // Queues a change made on the worker's thread; applies it (after anything
   // queued before) on the window's thread.
@@ -107,6 +117,7 @@ class CScanWindow final : public CMappedDialog<CScanWindow>, public IScanView {
   UniqueBrush m_bkBrush;
   HICON m_hIcon = nullptr;
 
+  CSkinButtonSet m_skinButtons;  // the four buttons' shared hover-reset flag
   CSkinButton m_btnStart;
   CSkinButton m_btnExit;
   CSkinButton m_btnStop;

@@ -4,11 +4,15 @@
 #include <memory>
 
 #include "app/CScan.h"
-#include "app/win32/Win32Clock.h"
-#include "disk/win32/DeviceIoWin32.h"
+#include "disk/NtDeviceIo.h"
 #include "disk/win32/ModulePortWin32.h"
+#include "disk/win32/NtDeviceCallsWin32.h"
 #include "identify/win32/IdentifyWin32.h"
+#include "platform/PlatformProbe.h"
+#include "platform/ScanLog.h"
 #include "platform/SystemDiskLocator.h"
+#include "platform/win32/ClockWin32.h"
+#include "platform/win32/FileSystemWin32.h"
 #include "platform/win32/LinkPortWin32.h"
 #include "platform/win32/SystemPortWin32.h"
 
@@ -20,10 +24,15 @@ class CWin32Platform {
 
   // The ports for a CScan that shows itself in `view`.
   ScanPorts Ports(IScanView& view);
+  DiskPorts Disk();
 
  private:
   Win32SystemPort m_system;
-  Win32DeviceIo m_device;
+  PlatformProbe m_probe;
+  Win32FileSystem m_files;
+  ScanLog m_log;
+  Win32NtDeviceCalls m_deviceCalls;
+  NtDeviceIo m_device;
   Win32ModulePort m_modules;
   Win32LinkPort m_links;
   NtSystemDiskLocator m_locator;

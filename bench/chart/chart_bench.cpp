@@ -12,7 +12,6 @@
 #include "chart/CDrawPicModel.h"
 #include "chart/ChartRenderer.h"
 #include "chart/PixelSurface.h"
-#include "platform/Format.h"
 
 namespace {
 
@@ -20,13 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 // Fills the model as the scan worker does, one bad cell in 37.
 void AddCells(CDrawPicModel& model, int from, int to) {
-  for (int i = from; i < to; ++i) {
-    const std::string name = StrFormat("TestOneCurve%d", i);
-    model.AddCurve(name, i % 37 == 0 ? 0x4265FF : 0x31B229);
-    for (int k = 0; k < 7; ++k) {
-      model.AddPoint(name, static_cast<float>(k) * static_cast<float>(i), static_cast<float>(i));
-    }
-  }
+  for (int i = from; i < to; ++i) model.PaintCell(i, i % 37 == 0 ? 0x4265FF : 0x31B229);
 }
 
 struct Stats {
@@ -63,12 +56,12 @@ int main(int argc, char** argv) {
   CDrawPicModel model;
   AddCells(model, 0, CDrawPicModel::kCellCount);
   CPixelSurface surface(w, h);
-  for (int i = 0; i < 20; ++i) PaintChart(model, surface, w, h);  // warm up
+  for (int i = 0; i < 20; ++i) PaintChart(model, surface, w, h, nullptr);  // warm up
 
   std::printf("scan map %d x %d, %d cells drawn, %d repeats\n", w, h, model.GetCurveCount(),
               repeats);
   Print("full repaint (grid + 2484 cells)", Measure(repeats, [&] {
-          PaintChart(model, surface, w, h);
+          PaintChart(model, surface, w, h, nullptr);
           g_sink = surface.Pixels()[static_cast<size_t>(w) * 3 * 10 + 15];
         }));
   Print("  of which grid and background", Measure(repeats, [&] {
@@ -79,7 +72,7 @@ int main(int argc, char** argv) {
         Measure(repeats, [&] { g_sink = model.SnapshotCurves().size(); }));
   Print("repaint into a newly made surface", Measure(repeats, [&] {
           CPixelSurface fresh(w, h);
-          PaintChart(model, fresh, w, h);
+          PaintChart(model, fresh, w, h, nullptr);
           g_sink = fresh.Pixels()[0];
         }));
   std::vector<uint8_t> dib(CPixelSurface::DibStride(w) * static_cast<size_t>(h));
@@ -95,7 +88,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < CDrawPicModel::kCellCount; ++i) {
     AddCells(growing, i, i + 1);
     const auto t0 = Clock::now();
-    PaintChart(growing, surface, w, h);
+    PaintChart(growing, surface, w, h, nullptr);
     total += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
   }
   std::printf("%-48s total  %9.1f ms\n", "2484 repaints of a growing map (one run)", total);

@@ -1,15 +1,14 @@
 #pragma once
-// Saving the scan map as a PNG picture (terminal front end, --map FILE.png).
+// The scan map as a PNG picture (terminal front end, --map FILE.png). The
+// bytes are made here; the front end writes them as a whole file.
 #include <string>
 
 #include "chart/CDrawPicModel.h"
 #include "chart/PixelSurface.h"
 
-// Writes the surface as an 8-bit RGB PNG, pixel for pixel. The picture goes
-// to a temporary file beside the target first and is renamed over it only
-// once complete, so a failure (unwritable path, full disk, empty surface)
-// returns false and leaves no partial file and any older file untouched.
-bool WriteSurfacePng(const CPixelSurface& surface, const std::string& path);
+// The surface as an 8-bit RGB PNG, pixel for pixel; empty when it cannot be
+// encoded (an empty surface).
+std::string EncodeSurfacePng(const CPixelSurface& surface);
 
-// Paints the whole map (540 x 460, as the control shows it) and writes it.
-bool WriteMapPng(const CDrawPicModel& model, const std::string& path);
+// The whole map as the control shows it, 540 x 460, as PNG bytes.
+std::string EncodeMapPng(const CDrawPicModel& model);

@@ -5,7 +5,7 @@
 
 #include "chart/ChartRenderer.h"
 #include "chart/PixelSurface.h"
-#include "skin/win32/GdiHandles.h"
+#include "platform/win32/GdiHandles.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ bool CDrawPic::RegisterWindowClass() {
   return ::RegisterClassA(&wc) != 0;
 }
 
-CDrawPic::CDrawPic() {
+CDrawPic::CDrawPic(ScanLog* log) : m_pLog(log) {
   RegisterWindowClass();  // without the class Create fails and reports it
   EnsureOleForThread();
 }
@@ -112,7 +112,7 @@ void CDrawPic::Paint(HDC dc, const RECT& clip, int clientWidth, int clientHeight
   if (width <= 0 || height <= 0) return;
 
   CPixelSurface surface(width, height, clip.left, clip.top);
-  PaintChart(*this, surface, clientWidth, clientHeight);
+  PaintChart(*this, surface, clientWidth, clientHeight, m_pLog);
 
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);

@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "chart/CDrawPicModel.h"
+#include "platform/ScanLog.h"
 
 class CDrawPic : public CDrawPicModel {
  public:
@@ -20,8 +21,9 @@ class CDrawPic : public CDrawPicModel {
   static constexpr DWORD kStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP;
 
   // Registers the window class (once per process) and initialises OLE for
-  // the calling thread (once per thread). No window yet.
-  CDrawPic();
+  // the calling thread (once per thread). No window yet. Paints that find a
+  // curve they cannot draw say so in `log` (when there is one).
+  explicit CDrawPic(ScanLog* log = nullptr);
   ~CDrawPic() override;
 
   // Creates the control's window in `rect` (the parent's client
@@ -49,6 +51,7 @@ class CDrawPic : public CDrawPicModel {
   LRESULT OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void OnPaint(HWND hwnd) const;
 
+  ScanLog* m_pLog;
   std::atomic<HWND> m_hWnd{nullptr};
   HWND m_hToolTip = nullptr;
 };

@@ -11,12 +11,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "disk/DiskTable.h"
+#include "disk/DiskGeometry.h"
 
 namespace {
-constexpr uint32_t kCylinderSectors = 255 * 63;  // what Windows reports for a fixed disk
-constexpr int32_t kFixedMedia = 12;
-constexpr int32_t kRemovableMedia = 11;
 
 bool IsRemovable(const struct stat& st) {
   if (!S_ISBLK(st.st_mode)) return false;
@@ -36,7 +33,21 @@ bool SizeOf(int fd, const struct stat& st, uint64_t& size) {
   if (S_ISBLK(st.st_mode)) return ioctl(fd, BLKGETSIZE64, &size) == 0;
   return false;
 }
+
+ReadError ErrorKind(int error) {
+  // The device (or what backs it) has gone: nothing later will read either.
+  return error == ENODEV || error == ENXIO ? ReadError::kGone : ReadError::kMedia;
+}
+
+int OpenReadOnly(const char* path, int flags) { return ::open(path, flags); }
+
 }  // namespace
+
+LinuxDeviceIo::LinuxDeviceIo(std::vector<std::string> drives, Syscalls syscalls)
+    : m_drives(std::move(drives)), m_sys(syscalls) {
+  if (m_sys.open == nullptr) m_sys.open = &OpenReadOnly;
+  if (m_sys.pread == nullptr) m_sys.pread = &::pread;
+}
 
 LinuxDeviceIo::~LinuxDeviceIo() {
   for (const auto& [fd, file] : m_open) ::close(fd);
@@ -51,8 +62,8 @@ DeviceHandle LinuxDeviceIo::OpenDrive(int number) {
   const std::string& path = m_drives[static_cast<size_t>(number)];
   // Read-only, always. Unbuffered like the Windows device; file systems such
   // as tmpfs refuse O_DIRECT, and there a plain read-only open serves.
-  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-  if (fd < 0 && errno == EINVAL) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = m_sys.open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+  if (fd < 0 && errno == EINVAL) fd = m_sys.open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     m_openErrors[number] = std::strerror(errno);
     return kInvalidDevice;
@@ -71,61 +82,57 @@ DeviceHandle LinuxDeviceIo::OpenDrive(int number) {
   return fd;
 }
 
-bool LinuxDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
+bool LinuxDeviceIo::Find(DeviceHandle device, OpenFile& out) const {
   std::lock_guard<std::mutex> hold(m_lock);
   const auto it = m_open.find(static_cast<int>(device));
   if (it == m_open.end()) return false;
-  out.cylinders = static_cast<int64_t>(it->second.size / kSectorSize / kCylinderSectors);
-  out.mediaType = it->second.removable ? kRemovableMedia : kFixedMedia;
-  out.tracksPerCylinder = 255;
-  out.sectorsPerTrack = 63;
-  out.bytesPerSector = kSectorSize;
+  out = it->second;
   return true;
 }
 
-// The drive is open read-only: there is nothing to flush and no volume lock
-// to take, so these three are no-ops here.
-void LinuxDeviceIo::Flush(DeviceHandle) {}
-void LinuxDeviceIo::LockVolume(DeviceHandle) {}
-void LinuxDeviceIo::UnlockVolume(DeviceHandle) {}
-
-void LinuxDeviceIo::Seek(DeviceHandle device, uint32_t low, uint32_t high) {
-  std::lock_guard<std::mutex> hold(m_lock);
-  const auto it = m_open.find(static_cast<int>(device));
-  if (it != m_open.end()) it->second.position = (static_cast<uint64_t>(high) << 32) | low;
+bool LinuxDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
+  OpenFile file;
+  if (!Find(device, file)) return false;
+  out = FixedDiskGeometry(file.size, file.removable ? kRemovableMedia : kFixedMedia);
+  return true;
 }
 
-bool LinuxDeviceIo::Read(DeviceHandle device, void* buffer, uint32_t bytes, uint32_t& bytesRead) {
-  bytesRead = 0;
-  uint64_t position = 0;
-  uint64_t size = 0;
-  {
-    std::lock_guard<std::mutex> hold(m_lock);
-    const auto it = m_open.find(static_cast<int>(device));
-    if (it == m_open.end()) return false;
-    position = it->second.position;
-    size = it->second.size;
-  }
-  const int fd = static_cast<int>(device);
-  // The seek and the read of the Windows device become one positioned read.
+bool LinuxDeviceIo::GetSize(DeviceHandle device, uint64_t& bytes) {
+  OpenFile file;
+  if (!Find(device, file)) return false;
+  bytes = file.size;
+  return true;
+}
+
+ssize_t LinuxDeviceIo::PreadRetrying(int fd, void* buffer, size_t bytes, uint64_t offset) const {
   ssize_t n;
   do {
-    n = ::pread(fd, buffer, bytes, static_cast<off_t>(position));
+    n = m_sys.pread(fd, buffer, bytes, static_cast<off_t>(offset));
   } while (n < 0 && errno == EINTR);
-  if (n < 0 && errno == EINVAL && position < size && position + bytes > size) {
+  return n;
+}
+
+ReadResult LinuxDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) {
+  ReadResult result;
+  OpenFile file;
+  if (!Find(device, file)) {
+    result.error = ReadError::kGone;
+    return result;
+  }
+  const int fd = static_cast<int>(device);
+  ssize_t n = PreadRetrying(fd, buffer, bytes, offset);
+  if (n < 0 && errno == EINVAL && offset < file.size && offset + bytes > file.size) {
     // Devices with large logical blocks refuse an unbuffered read that
     // crosses their end instead of cutting it short; read up to the end.
-    const uint32_t toEnd = static_cast<uint32_t>(size - position);
-    do {
-      n = ::pread(fd, buffer, toEnd, static_cast<off_t>(position));
-    } while (n < 0 && errno == EINTR);
+    n = PreadRetrying(fd, buffer, static_cast<size_t>(file.size - offset), offset);
   }
-  if (n < 0) return false;
-  bytesRead = static_cast<uint32_t>(n);
-  std::lock_guard<std::mutex> hold(m_lock);
-  const auto it = m_open.find(fd);
-  if (it != m_open.end()) it->second.position = position + static_cast<uint64_t>(n);
-  return true;
+  if (n < 0) {
+    result.error = ErrorKind(errno);
+    return result;
+  }
+  result.ok = true;
+  result.bytes = static_cast<uint32_t>(n);
+  return result;
 }
 
 void LinuxDeviceIo::Close(DeviceHandle device) {

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "skin/SkinButtonState.h"
-#include "skin/win32/GdiHandles.h"
+#include "platform/win32/GdiHandles.h"
 
 // The module whose bitmap resources the skin loads from; the program's own
 // module unless another one has been set (a resource-only DLL, a test).
@@ -46,6 +46,8 @@ class CSkinButton {
   static bool ReflectDrawItem(const DRAWITEMSTRUCT* item);
 
   const CSkinButtonState& State() const { return m_state; }
+  // The set whose hover-reset flag the button obeys.
+  void JoinSet(const CSkinButtonSet* set) { m_state.JoinSet(set); }
 
  private:
   class Port;

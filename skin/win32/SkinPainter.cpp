@@ -1,6 +1,6 @@
 #include "skin/win32/SkinPainter.h"
 
-CSkinButton& SkinButtonSet::For(SkinButtonRole role) const {
+CSkinButton& SkinPaintButtons::For(SkinButtonRole role) const {
   switch (role) {
     case SkinButtonRole::kStart:
       return start;
@@ -13,7 +13,7 @@ CSkinButton& SkinButtonSet::For(SkinButtonRole role) const {
   }
 }
 
-void PaintSkin(HWND window, HDC paintDc, const SkinButtonSet& buttons) {
+void PaintSkin(HWND window, HDC paintDc, const SkinPaintButtons& buttons) {
   RECT rc{};
   ::GetClientRect(window, &rc);
   const SkinRect client{rc.left, rc.top, rc.right, rc.bottom};

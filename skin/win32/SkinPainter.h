@@ -8,7 +8,7 @@
 #include "skin/win32/SkinButton.h"
 
 // The scan window's four skin buttons.
-struct SkinButtonSet {
+struct SkinPaintButtons {
   CSkinButton& start;
   CSkinButton& exit;
   CSkinButton& stop;
@@ -19,4 +19,4 @@ struct SkinButtonSet {
 
 // Runs on every paint of `window` that is not minimized; `paintDc` is the
 // paint context of that WM_PAINT.
-void PaintSkin(HWND window, HDC paintDc, const SkinButtonSet& buttons);
+void PaintSkin(HWND window, HDC paintDc, const SkinPaintButtons& buttons);

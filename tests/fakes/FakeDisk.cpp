@@ -13,13 +13,13 @@ DeviceHandle FakeDeviceIo::OpenDrive(int number) {
   const auto it = drives.find(number);
   if (it == drives.end() || it->second.failOpen) return kInvalidDevice;
   const DeviceHandle h = m_next++;
-  m_open[h] = Open{number, 0};
+  m_open[h] = number;
   return h;
 }
 
 bool FakeDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
   std::lock_guard<std::mutex> hold(m_lock);
-  const FakeDrive& d = drives.at(m_open.at(device).drive);
+  const FakeDrive& d = drives.at(m_open.at(device));
   if (d.failGeometry) return false;
   out.cylinders = d.cylinders;
   out.mediaType = d.mediaType;
@@ -29,28 +29,31 @@ bool FakeDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
   return true;
 }
 
-void FakeDeviceIo::Flush(DeviceHandle) { ++flushes; }
-void FakeDeviceIo::LockVolume(DeviceHandle) { ++locks; }
-void FakeDeviceIo::UnlockVolume(DeviceHandle) { ++unlocks; }
-
-void FakeDeviceIo::Seek(DeviceHandle device, uint32_t low, uint32_t high) {
+bool FakeDeviceIo::GetSize(DeviceHandle device, uint64_t& bytes) {
   std::lock_guard<std::mutex> hold(m_lock);
-  seeks.emplace_back(low, high);
-  m_open.at(device).position = (static_cast<uint64_t>(high) << 32) | low;
+  bytes = drives.at(m_open.at(device)).Bytes();
+  return true;
 }
 
-bool FakeDeviceIo::Read(DeviceHandle device, void* buffer, uint32_t bytes, uint32_t& bytesRead) {
+ReadResult FakeDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) {
   FakeRead read{};
   const FakeDrive* drive = nullptr;
   {
     std::lock_guard<std::mutex> hold(m_lock);
-    const Open& o = m_open.at(device);
-    drive = &drives.at(o.drive);  // the script does not change during a read
-    read = FakeRead{o.drive, o.position / 512, bytes, true};
+    const int number = m_open.at(device);
+    drive = &drives.at(number);  // the script does not change during a read
+    read = FakeRead{number, offset / 512, bytes, true};
   }
   const uint64_t count = (bytes + 511) / 512;
+  ReadResult result;
   for (const SectorRange& r : drive->bad)
     if (r.Overlaps(read.sector, count)) read.ok = false;
+  if (read.sector >= drive->goneFrom) {
+    read.ok = false;
+    result.error = ReadError::kGone;
+  } else if (!read.ok) {
+    result.error = ReadError::kMedia;
+  }
   if (onRead) onRead(read);
   for (const SectorRange& r : drive->slow)
     if (r.Overlaps(read.sector, count) && sleeper) sleeper(drive->slowMs);
@@ -58,9 +61,14 @@ bool FakeDeviceIo::Read(DeviceHandle device, void* buffer, uint32_t bytes, uint3
     std::lock_guard<std::mutex> hold(m_lock);
     reads.push_back(read);
   }
-  bytesRead = read.ok ? bytes : 0;
-  if (read.ok) std::memset(buffer, 0, bytes);
-  return read.ok;
+  result.ok = read.ok;
+  if (!read.ok) return result;
+  // Like a device, a read over the end comes back short.
+  const uint64_t size = drive->Bytes();
+  const uint64_t available = offset >= size ? 0 : size - offset;
+  result.bytes = static_cast<uint32_t>(available < bytes ? available : bytes);
+  std::memset(buffer, 0, bytes);
+  return result;
 }
 
 void FakeDeviceIo::Close(DeviceHandle device) {

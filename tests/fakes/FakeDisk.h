@@ -21,11 +21,19 @@ struct FakeDrive {
   uint32_t heads = 255;
   uint32_t sectorsPerTrack = 63;
   int32_t mediaType = 12;
+  // The size in bytes it reports; 0: its geometry's whole cylinders.
+  uint64_t sizeBytes = 0;
   bool failOpen = false;
   bool failGeometry = false;
   std::vector<SectorRange> bad;
   std::vector<SectorRange> slow;
   uint32_t slowMs = 0;  // passed to the sleeper for each read over a slow range
+  // Reads from this sector on fail as if the device had gone.
+  uint64_t goneFrom = UINT64_MAX;
+
+  uint64_t Bytes() const {
+    return sizeBytes != 0 ? sizeBytes : static_cast<uint64_t>(cylinders) * heads * sectorsPerTrack * 512;
+  }
 
   static FakeDrive WithSectors(uint64_t sectors) {
     FakeDrive d;
@@ -43,7 +51,7 @@ struct FakeDrive {
 
 struct FakeRead {
   int drive;
-  uint64_t sector;  // from the last seek
+  uint64_t sector;  // the offset in 512-byte sectors
   uint32_t bytes;
   bool ok;
 };
@@ -62,26 +70,18 @@ class FakeDeviceIo : public IDeviceIo {
   // What happened, in order.
   std::vector<int> opens;  // drive numbers asked for, also failed ones
   std::vector<FakeRead> reads;
-  std::vector<std::pair<uint32_t, uint32_t>> seeks;  // (low, high)
-  int flushes = 0, locks = 0, unlocks = 0, closes = 0;
+  int closes = 0;
 
   size_t OpenCount() const;
 
   DeviceHandle OpenDrive(int number) override;
   bool GetGeometry(DeviceHandle device, DiskGeometry& out) override;
-  void Flush(DeviceHandle) override;
-  void LockVolume(DeviceHandle) override;
-  void UnlockVolume(DeviceHandle) override;
-  void Seek(DeviceHandle device, uint32_t low, uint32_t high) override;
-  bool Read(DeviceHandle device, void* buffer, uint32_t bytes, uint32_t& bytesRead) override;
+  bool GetSize(DeviceHandle device, uint64_t& bytes) override;
+  ReadResult ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) override;
   void Close(DeviceHandle device) override;
 
  private:
-  struct Open {
-    int drive;
-    uint64_t position;
-  };
   mutable std::mutex m_lock;
-  std::map<DeviceHandle, Open> m_open;
+  std::map<DeviceHandle, int> m_open;  // handle to drive number
   DeviceHandle m_next = 100;
 };

@@ -10,7 +10,7 @@
 
 #include "app/ScanView.h"
 #include "chart/CDrawPicModel.h"
-#include "scan/Clock.h"
+#include "platform/Clock.h"
 
 class FakeClock : public IClock {
  public:
@@ -20,20 +20,22 @@ class FakeClock : public IClock {
   LocalDate Today() override { return today; }
 };
 
+// The labels of the scan window, by what they show.
+enum class Label { kPercent, kElapsed, kSpeed, kRemaining, kBadCount, kDiskSize, kCellSize };
+
 class FakeScanView : public IScanView {
  public:
-  void SetControlText(int id, const std::string& text) override {
+  void ShowPercent(const std::string& text) override { Set(Label::kPercent, text); }
+  void ShowElapsed(const std::string& text) override { Set(Label::kElapsed, text); }
+  void ShowSpeed(const std::string& text) override { Set(Label::kSpeed, text); }
+  void ShowRemaining(const std::string& text) override { Set(Label::kRemaining, text); }
+  void ShowBadCount(const std::string& text) override { Set(Label::kBadCount, text); }
+  void ShowDiskSize(const std::string& text) override { Set(Label::kDiskSize, text); }
+  void ShowCellSize(const std::string& text) override { Set(Label::kCellSize, text); }
+  void ShowRunning(bool isRunning) override {
     std::lock_guard<std::mutex> hold(lock);
-    texts[id] = text;
-    history[id].push_back(text);
-  }
-  void EnableControl(int id, bool enable) override {
-    std::lock_guard<std::mutex> hold(lock);
-    enabled[id] = enable;
-  }
-  void ShowControl(int id, bool show) override {
-    std::lock_guard<std::mutex> hold(lock);
-    shown[id] = show;
+    running = isRunning;
+    runningHistory.push_back(isRunning);
   }
   void AddDiskEntry(const std::string& text) override {
     std::lock_guard<std::mutex> hold(lock);
@@ -49,8 +51,8 @@ class FakeScanView : public IScanView {
     ++chartsCreated;
     return std::make_unique<CDrawPicModel>();
   }
-  void InvalidateChart() override { ++invalidations; }
-  void ShellOpen(const std::string& file) override {
+  void InvalidateMap() override { ++invalidations; }
+  void OpenReport(const std::string& file) override {
     std::lock_guard<std::mutex> hold(lock);
     opened.push_back(file);
   }
@@ -59,24 +61,35 @@ class FakeScanView : public IScanView {
     failedReads.push_back(startSector);
   }
 
-  std::string Text(int id) {
+  std::string Text(Label label) {
     std::lock_guard<std::mutex> hold(lock);
-    return texts.count(id) ? texts[id] : std::string();
+    return texts.count(label) ? texts[label] : std::string();
   }
-  std::vector<std::string> History(int id) {
+  std::vector<std::string> History(Label label) {
     std::lock_guard<std::mutex> hold(lock);
-    return history[id];
+    return history[label];
+  }
+  bool Running() {
+    std::lock_guard<std::mutex> hold(lock);
+    return running;
   }
 
   std::mutex lock;
-  std::map<int, std::string> texts;
-  std::map<int, std::vector<std::string>> history;
-  std::map<int, bool> enabled;
-  std::map<int, bool> shown;
+  std::map<Label, std::string> texts;
+  std::map<Label, std::vector<std::string>> history;
+  bool running = false;
+  std::vector<bool> runningHistory;
   std::vector<std::string> entries;
   int selected = -1;
   std::atomic<int> chartsCreated{0};
   std::atomic<int> invalidations{0};
   std::vector<std::string> opened;
   std::vector<uint32_t> failedReads;
+
+ private:
+  void Set(Label label, const std::string& text) {
+    std::lock_guard<std::mutex> hold(lock);
+    texts[label] = text;
+    history[label].push_back(text);
+  }
 };

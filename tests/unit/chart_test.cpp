@@ -11,7 +11,8 @@
 #include "chart/CDrawPicModel.h"
 #include "chart/ChartRenderer.h"
 #include "chart/PixelSurface.h"
-#include "disk/ScanLog.h"
+#include "fakes/MemoryFileSystem.h"
+#include "platform/ScanLog.h"
 
 static void PrintTo(const Rgb& c, std::ostream* os) {
   *os << "(" << int(c.r) << "," << int(c.g) << "," << int(c.b) << ")";
@@ -222,20 +223,46 @@ void ExpectPicture(const CPixelSurface& s, const std::vector<Drawn>& cells, int 
 }
 
 void AddDrawnCurve(CDrawPicModel& model, int index, uint32_t color) {
-  const std::string name = StrFormat("TestOneCurve%d", index);
-  ASSERT_EQ(model.AddCurve(name, color), index);
-  for (int k = 0; k < 7; ++k) model.AddPoint(name, float(k) * float(index), float(index));
+  ASSERT_TRUE(model.PaintCell(index, color));
+  ASSERT_EQ(model.GetCurveCount(), index + 1);
 }
+
+TEST(ChartModel, PaintCellMakesTheCurveTheScanHasAlwaysMade) {
+  CDrawPicModel model;
+  ASSERT_TRUE(model.PaintCell(0, 0x31B229));
+  ASSERT_TRUE(model.PaintCell(37, 0x4265FF));
+  const CDrawPicCurve* c = model.GetCurve(1);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->m_name, "TestOneCurve37");
+  EXPECT_EQ(c->m_color, 0x4265FFu);
+  EXPECT_EQ(c->m_shown.load(), 1);
+  const std::vector<CDrawPicPoint> points = model.CopyPoints(1);
+  ASSERT_EQ(points.size(), 7u);
+  for (int j = 0; j < 7; ++j) {
+    EXPECT_EQ(points[static_cast<size_t>(j)].x, 37.0f * static_cast<float>(j));
+    EXPECT_EQ(points[static_cast<size_t>(j)].y, 37.0f);
+  }
+  // Cell 0's seven points all sit at x = 0.
+  EXPECT_EQ(model.CopyPoints(0).size(), 7u);
+  // The same cell twice is refused; so is anything past the map's last cell.
+  EXPECT_FALSE(model.PaintCell(37, 0x31B229));
+  for (int i = 2; i < CDrawPicModel::kCellCount; ++i) ASSERT_TRUE(model.PaintCell(1000 + i, 0x31B229));
+  EXPECT_FALSE(model.PaintCell(5000, 0x31B229));
+  EXPECT_EQ(model.GetCurveCount(), CDrawPicModel::kCellCount);
+}
+
+// Where the paints of these tests log what they cannot draw.
+MemoryFileSystem g_files;
+ScanLog g_log(g_files, "Scan.log");
 
 CPixelSurface PaintFull(const CDrawPicModel& model) {
   CPixelSurface s(540, 460);
-  PaintChart(model, s, 540, 460);
+  PaintChart(model, s, 540, 460, &g_log);
   return s;
 }
 
 int CountLogLines(const std::string& line) {
-  std::ifstream in("Scan.log", std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = g_files.Text("Scan.log");
   const std::string needle = line + "\r\n";
   int n = 0;
   for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) {
@@ -262,7 +289,7 @@ TEST(ChartPaint, EmptyMapIsGridOnWhite) {
 TEST(ChartPaint, NoClosingLinesBelowOrRightOfTheMap) {
   CDrawPicModel model;
   CPixelSurface s(600, 500);
-  PaintChart(model, s, 600, 500);
+  PaintChart(model, s, 600, 500, &g_log);
   for (int x = 0; x < 600; ++x) EXPECT_EQ(s.GetPixel(x, 460), kWhite) << "x=" << x;
   for (int y = 0; y < 500; ++y) EXPECT_EQ(s.GetPixel(540, y), kWhite) << "y=" << y;
   EXPECT_EQ(s.GetPixel(599, 499), kWhite);
@@ -326,7 +353,6 @@ TEST(ChartPaint, CellsOfTheSecondRowAndTheLastCell) {
 }
 
 TEST(ChartPaint, UndrawableCurvesLeaveTheirCellBlankAndAreLogged) {
-  ScanLog::Instance();  // Scan.log exists (and is emptied) from here on
   CDrawPicModel model;
   AddDrawnCurve(model, 0, kGood);
   ASSERT_EQ(model.AddCurve("TestOneCurve1", kBad), 1);  // no points yet
@@ -343,7 +369,7 @@ TEST(ChartPaint, UndrawableCurvesLeaveTheirCellBlankAndAreLogged) {
   EXPECT_EQ(CountLogLines("GetSize = 0,4"), noPoints + 1);
   EXPECT_EQ(CountLogLines("GetSize = 7,4"), flaggedOff + 1);
 
-  PaintChart(model, s, 540, 460);  // once per paint
+  PaintChart(model, s, 540, 460, &g_log);  // once per paint
   EXPECT_EQ(CountLogLines("GetSize = 0,4"), noPoints + 2);
 
   // Its first point makes the cell appear at the next paint.
@@ -372,7 +398,7 @@ TEST(ChartPaint, PartialRepaintMatchesTheFullPicture) {
                        {200, 0, 1, 460},  {0, 233, 540, 1}};
   for (const Box& box : boxes) {
     CPixelSurface part(box.width, box.height, box.left, box.top);
-    PaintChart(model, part, 540, 460);
+    PaintChart(model, part, 540, 460, &g_log);
     int misses = 0;
     for (int y = box.top; y < box.top + box.height; ++y)
       for (int x = box.left; x < box.left + box.width; ++x)
@@ -387,7 +413,7 @@ TEST(ChartPaint, SmallerClientShowsOnlyWhatFits) {
   AddDrawnCurve(model, 0, kGood);
   AddDrawnCurve(model, 1, kBad);
   CPixelSurface s(15, 12);
-  PaintChart(model, s, 15, 12);
+  PaintChart(model, s, 15, 12, &g_log);
   ExpectPicture(s, {{0, kGoodRgb}, {1, kBadRgb}}, 15, 12);
 }
 

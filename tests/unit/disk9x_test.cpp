@@ -7,11 +7,8 @@
 #include <vector>
 
 #include "disk/CDisk.h"
-#include "fakes/FakeDisk.h"
+#include "fakes/FakeMachine.h"
 #include "fakes/FakeModules.h"
-#include "fakes/FakeSystem.h"
-#include "fakes/LogCapture.h"
-#include "platform/PlatformProbe.h"
 
 namespace {
 
@@ -20,24 +17,15 @@ const std::string kBesideExe = kExeDir + "Halvex32.dll";
 
 class Disk9xTest : public testing::Test {
  protected:
-  void SetUp() override {
-    PlatformProbe::ForgetProcessState();
-    CDisk::ForgetProcessState();
-    system.version = {kVerPlatformWindows, 4, 10};  // Windows 98
-  }
-  void TearDown() override {
-    PlatformProbe::ForgetProcessState();
-    CDisk::ForgetProcessState();
-  }
-  std::unique_ptr<CDisk> Make() { return std::make_unique<CDisk>(DiskPorts{system, io, locator, &modules}); }
+  void SetUp() override { machine.system.version = {kVerPlatformWindows, 4, 10}; }  // Windows 98
+  std::unique_ptr<CDisk> Make() { return std::make_unique<CDisk>(machine.Disk(&modules)); }
   // The DLL lies only beside the executable.
   void BesideExe(bool withGetDiskInfo = true, bool withReadWriteSector = true) {
     modules.files[kBesideExe] = dll.Exports(withGetDiskInfo, withReadWriteSector);
   }
 
-  FakeSystemPort system;
-  FakeDeviceIo io;  // never touched on this branch
-  FakeLocator locator;
+  FakeMachine machine;
+  FakeDeviceIo& io = machine.io;  // never touched on this branch
   FakeModulePort modules;
   ScriptedDiskDll dll;
 };
@@ -55,19 +43,19 @@ TEST_F(Disk9xTest, TheSystemSearchOrderIsTriedFirst) {
 TEST_F(Disk9xTest, FoundOnlyBesideTheExecutable) {
   BesideExe();
   dll.count = 1;
-  LogCapture log;
+  LogCapture log(machine.files);
   auto disk = Make();
   EXPECT_EQ(modules.loads, (std::vector<std::string>{"Halvex32.dll", kBesideExe}));
   EXPECT_TRUE(modules.directoryChanges.empty());
   EXPECT_TRUE(disk->HasDiskDll());
   EXPECT_EQ(dll.infoCalls, 1);
-  EXPECT_EQ(g_diskTable.count, 1u);
+  EXPECT_EQ(disk->Table().count, 1u);
   EXPECT_EQ(log.Text(), "");
   EXPECT_TRUE(io.opens.empty());
 }
 
 TEST_F(Disk9xTest, NowhereLogsTheLastPathAndRestoresTheCurrentDirectory) {
-  LogCapture log;
+  LogCapture log(machine.files);
   auto disk = Make();
   // With no "locate" module the third attempt repeats the executable's
   // directory, made current for the load.
@@ -76,7 +64,7 @@ TEST_F(Disk9xTest, NowhereLogsTheLastPathAndRestoresTheCurrentDirectory) {
   EXPECT_EQ(modules.directoryChanges, (std::vector<std::string>{kExeDir, "C:\\Work"}));
   EXPECT_EQ(modules.currentDirectory, "C:\\Work");
   EXPECT_FALSE(disk->HasDiskDll());
-  EXPECT_EQ(g_diskTable.count, 0u);
+  EXPECT_EQ(disk->Table().count, 0u);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"load halvex32.dll error. dllname=" + kBesideExe, "",
                                                    "SetActiveDisk failed, whichdisk", ""}));
 
@@ -90,14 +78,14 @@ TEST_F(Disk9xTest, FoundBesideTheLocateModuleWithItsDirectoryCurrent) {
   modules.loadedByName["locate"] = "D:\\Tools\\locate.dll";
   modules.files["D:\\Tools\\Halvex32.dll"] = dll.Exports();
   dll.count = 2;
-  LogCapture log;
+  LogCapture log(machine.files);
   auto disk = Make();
   EXPECT_EQ(modules.loads, (std::vector<std::string>{"Halvex32.dll", kBesideExe, "D:\\Tools\\Halvex32.dll"}));
   EXPECT_EQ(modules.directoryAtLoad[1], "C:\\Work");
   EXPECT_EQ(modules.directoryAtLoad[2], "D:\\Tools\\");
   EXPECT_EQ(modules.currentDirectory, "C:\\Work");
   EXPECT_TRUE(disk->HasDiskDll());
-  EXPECT_EQ(g_diskTable.count, 2u);
+  EXPECT_EQ(disk->Table().count, 2u);
   EXPECT_EQ(log.Text(), "");
 }
 
@@ -113,7 +101,7 @@ TEST_F(Disk9xTest, AnUnreadableCurrentDirectoryIsNotSwitched) {
 
 TEST_F(Disk9xTest, AnExecutablePathWithoutBackslashGivesTheBareName) {
   modules.executablePath = "MorvekScan.exe";
-  LogCapture log;
+  LogCapture log(machine.files);
   auto disk = Make();
   EXPECT_EQ(modules.loads, (std::vector<std::string>{"Halvex32.dll", "Halvex32.dll", "Halvex32.dll"}));
   EXPECT_EQ(modules.currentDirectory, "C:\\Work");
@@ -121,21 +109,21 @@ TEST_F(Disk9xTest, AnExecutablePathWithoutBackslashGivesTheBareName) {
 }
 
 TEST_F(Disk9xTest, WithoutALoaderTheDllIsNotFound) {
-  LogCapture log;
-  CDisk disk(DiskPorts{system, io, locator});
+  LogCapture log(machine.files);
+  CDisk disk(machine.Disk());
   EXPECT_FALSE(disk.HasDiskDll());
-  EXPECT_EQ(g_diskTable.count, 0u);
+  EXPECT_EQ(disk.Table().count, 0u);
   EXPECT_TRUE(log.Contains("load halvex32.dll error. dllname=Halvex32.dll\r\n"));
 }
 
 TEST_F(Disk9xTest, MissingGetDiskInfoKeepsTheModuleUntilDestruction) {
   BesideExe(/*withGetDiskInfo=*/false);
   dll.count = 2;
-  LogCapture log;
+  LogCapture log(machine.files);
   auto disk = Make();
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"GetProcAddress from halvex32.dll error.", "",
                                                    "SetActiveDisk failed, whichdisk", ""}));
-  EXPECT_EQ(g_diskTable.count, 0u);
+  EXPECT_EQ(disk->Table().count, 0u);
   EXPECT_EQ(disk->DriveCodeOfSlot(0), 0);
   EXPECT_EQ(modules.LoadedCount(), 1u);
   EXPECT_TRUE(modules.unloads.empty());
@@ -151,8 +139,8 @@ TEST_F(Disk9xTest, MissingReadWriteSectorFailsEveryRead) {
   BesideExe(/*withGetDiskInfo=*/true, /*withReadWriteSector=*/false);
   dll.count = 1;
   auto disk = Make();
-  EXPECT_EQ(g_diskTable.count, 1u);  // not noticed while loading
-  LogCapture log;
+  EXPECT_EQ(disk->Table().count, 1u);  // not noticed while loading
+  LogCapture log(machine.files);
   std::vector<unsigned char> buffer(128 * 512);
   EXPECT_EQ(disk->ReadSectors(0, 128, buffer.data()), 0u);
   EXPECT_EQ(disk->ReadSectors(128, 128, buffer.data()), 0u);
@@ -166,9 +154,9 @@ TEST_F(Disk9xTest, GetDiskInfoAnsweringZeroRecordsNoDriveCodes) {
   BesideExe();
   dll.count = 2;
   dll.infoResult = 0;
-  LogCapture log;
+  LogCapture log(machine.files);
   auto disk = Make();
-  EXPECT_EQ(g_diskTable.count, 2u);  // as the DLL left it
+  EXPECT_EQ(disk->Table().count, 2u);  // as the DLL left it
   EXPECT_EQ(disk->DriveCodeOfSlot(0), 0);
   EXPECT_EQ(disk->DriveCodeOfSlot(1), 0);
   EXPECT_EQ(disk->ActiveDrive(), 0);  // the construction-time activation found code 0
@@ -186,8 +174,8 @@ TEST_F(Disk9xTest, TwoDisksTakeDriveCodesInOrderAndReadThroughTheDll) {
   BesideExe();
   dll.count = 2;
   auto disk = Make();
-  EXPECT_EQ(g_diskTable.count, 2u);
-  EXPECT_EQ(g_diskTable.records[1].totalSectors, 16065u);
+  EXPECT_EQ(disk->Table().count, 2u);
+  EXPECT_EQ(disk->Table().records[1].totalSectors, 16065u);
   EXPECT_EQ(disk->DriveCodeOfSlot(0), 0x80);
   EXPECT_EQ(disk->DriveCodeOfSlot(1), 0x81);
   EXPECT_EQ(disk->DriveCodeOfSlot(2), 0);
@@ -217,20 +205,19 @@ TEST_F(Disk9xTest, TwoDisksTakeDriveCodesInOrderAndReadThroughTheDll) {
 TEST_F(Disk9xTest, ACountAboveTheTableIsClampedToFour) {
   BesideExe();
   dll.count = 9;
-  LogCapture log;
+  LogCapture log(machine.files);
   auto disk = Make();
-  EXPECT_EQ(g_diskTable.count, 4u);
+  EXPECT_EQ(disk->Table().count, 4u);
   EXPECT_EQ(disk->DriveCodeOfSlot(3), 0x83);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"GetDiskinfo9x count=9 clamped to 4", ""}));
   EXPECT_EQ(disk->SetActiveDisk(0x84), 0);
-  EXPECT_EQ(DiskRecordOfSlot(4), nullptr);
+  EXPECT_EQ(disk->RecordOfSlot(4), nullptr);
 
   // Also when the DLL says it did not fill the table.
-  CDisk::ForgetProcessState();
   dll.count = 0xFFFFFFFF;
   dll.infoResult = 0;
   auto again = Make();
-  EXPECT_EQ(g_diskTable.count, 4u);
+  EXPECT_EQ(again->Table().count, 4u);
   EXPECT_EQ(again->DriveCodeOfSlot(0), 0);
   EXPECT_TRUE(log.Contains("GetDiskinfo9x count=4294967295 clamped to 4\r\n"));
 }
@@ -241,7 +228,7 @@ TEST_F(Disk9xTest, AFailedTransferIsAFailedRead) {
   dll.failFrom = 1200;
   dll.failTo = 1200;
   auto disk = Make();
-  LogCapture log;
+  LogCapture log(machine.files);
   std::vector<unsigned char> buffer(300 * 512);
   EXPECT_EQ(disk->ReadSectors(1000, 300, buffer.data()), 0u);
   EXPECT_EQ(dll.transfers.size(), 2u);  // the third chunk is not attempted
@@ -265,7 +252,7 @@ TEST_F(Disk9xTest, TheDllIsUnloadedOnceAtDestruction) {
 }
 
 TEST_F(Disk9xTest, TheNtFamilyNeverLoadsTheDll) {
-  system.version = {kVerPlatformNt, 5, 1};
+  machine.system.version = {kVerPlatformNt, 5, 1};
   BesideExe();
   auto disk = Make();
   EXPECT_TRUE(disk->IsNt());
@@ -275,55 +262,3 @@ TEST_F(Disk9xTest, TheNtFamilyNeverLoadsTheDll) {
 }
 
 }  // namespace
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "disk/win32/ModulePortWin32.h"
-
-namespace {
-
-// The real loader, on modules every Windows process has.
-TEST(Win32ModulePort, FindsModulesAndTheirPaths) {
-  Win32ModulePort modules;
-  char own[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, own, MAX_PATH);
-  EXPECT_EQ(modules.ModulePath(kNoModule), std::string(own));
-  EXPECT_EQ(modules.FindLoadedModule("locate"), kNoModule);
-
-  const ModuleHandle kernel = modules.FindLoadedModule("kernel32");
-  ASSERT_NE(kernel, kNoModule);
-  std::string path = modules.ModulePath(kernel);
-  for (char& c : path) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  EXPECT_NE(path.find("\\kernel32.dll"), std::string::npos) << path;
-}
-
-TEST(Win32ModulePort, LoadsResolvesAndUnloads) {
-  Win32ModulePort modules;
-  EXPECT_EQ(modules.Load("no-such-module-here.dll"), kNoModule);
-  const ModuleHandle kernel = modules.Load("kernel32.dll");
-  ASSERT_NE(kernel, kNoModule);
-  EXPECT_FALSE(modules.ResolveGetDiskInfo(kernel, "GetDiskInfo"));
-  EXPECT_FALSE(modules.ResolveReadWriteSector(kernel, "ReadWriteSector"));
-  modules.Unload(kernel);
-}
-
-TEST(Win32ModulePort, SwitchesTheCurrentDirectoryAndBack) {
-  Win32ModulePort modules;
-  std::string before;
-  ASSERT_TRUE(modules.CurrentDirectory(before));
-  CreateDirectoryA("module-port-dir", nullptr);
-  ASSERT_TRUE(modules.ChangeDirectory("module-port-dir"));
-  std::string inside;
-  ASSERT_TRUE(modules.CurrentDirectory(inside));
-  EXPECT_EQ(inside, before + (before.back() == '\\' ? "" : "\\") + "module-port-dir");
-  EXPECT_TRUE(modules.ChangeDirectory(before));
-  std::string after;
-  modules.CurrentDirectory(after);
-  EXPECT_EQ(after, before);
-  EXPECT_FALSE(modules.ChangeDirectory("no-such-directory-here"));
-  RemoveDirectoryA("module-port-dir");
-}
-
-}  // namespace
-#endif  // _WIN32

@@ -13,12 +13,6 @@
 #include "identify/CDriveIdentifier.h"
 #include "identify/ModelText.h"
 #include "platform/Format.h"
-#if defined(__linux__)
-#include "identify/linux/IdentifyLinux.h"
-#endif
-#if defined(_WIN32)
-#include "identify/win32/IdentifyWin32.h"
-#endif
 
 using ::testing::ElementsAre;
 
@@ -90,11 +84,24 @@ TEST(IdentifyModelText, NoZeroAndNonAsciiBytesKeptVerbatim) {
   EXPECT_EQ(ExtractModelText(RawModelField(field)), field);
 }
 
-TEST(IdentifyModelText, ModelFieldInReadingOrderRoundTrips) {
+TEST(IdentifyModelText, ModelFieldInReadingOrderLandsAsAnAtaDriveHoldsIt) {
   std::string field = "Samsung SSD 980 PRO 1TB";
   field.resize(40, ' ');
-  EXPECT_EQ(ExtractModelText(IdentifyBlockFromModelField(reinterpret_cast<const uint8_t*>(field.data()))),
-            "Samsung SSD 980 PRO 1TB");
+  const IdentifyBlock block = IdentifyBlockFromModelField(reinterpret_cast<const uint8_t*>(field.data()));
+  // Word 27 (bytes 54 and 55, little-endian) holds "Sa": 'S' in its high
+  // byte, 'a' in its low byte; word 46 the last two characters.
+  EXPECT_EQ(block[54], 'a');
+  EXPECT_EQ(block[55], 'S');
+  EXPECT_EQ(block[56], 's');
+  EXPECT_EQ(block[57], 'm');
+  EXPECT_EQ(block[92], ' ');
+  EXPECT_EQ(block[93], ' ');
+  // Nothing outside the field.
+  for (std::size_t i = 0; i < block.size(); ++i)
+    if (i < 54 || i >= 94) {
+      ASSERT_EQ(block[i], 0) << "byte " << i;
+    }
+  EXPECT_EQ(ExtractModelText(block), "Samsung SSD 980 PRO 1TB");
 }
 
 // ---- NT-family pass ------------------------------------------------------
@@ -318,69 +325,3 @@ TEST(IdentifyAtaPassThrough, IntegrityWord) {
 }
 
 // ---- real ports, where they run without hardware -------------------------
-
-#if defined(__linux__)
-namespace {
-// The access mode a descriptor of this process holds on `path`, or -1.
-int OpenAccessMode(const std::filesystem::path& path) {
-  namespace fs = std::filesystem;
-  for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    if (fs::read_symlink(fd.path(), ec) != fs::absolute(path)) continue;
-    std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
-    std::string key, value;
-    while (info >> key >> value)
-      if (key == "flags:") return static_cast<int>(std::stoul(value, nullptr, 8) & 3);
-  }
-  return -1;
-}
-}  // namespace
-
-TEST(IdentifyLinuxPort, PlainFilesOpenReadOnlyAndIdentifyNothing) {
-  namespace fs = std::filesystem;
-  const fs::path file = fs::absolute("identify-plain-drive.bin");
-  std::ofstream(file) << std::string(4096, 'A');
-  auto port = MakeLinuxIdentifyPort({file.string(), "/nonexistent/identify-drive"});
-  {
-    auto drive = port->OpenDrive(0);
-    ASSERT_TRUE(drive);
-    EXPECT_EQ(OpenAccessMode(file), 0);  // O_RDONLY
-    EXPECT_EQ(drive->QueryIdeDeviceMap(), 0x01);
-    IdentifyBlock block;
-    block.fill(0x55);
-    IdentifyRequest request;
-    request.irDriveRegs.bCommandReg = 0xEC;
-    EXPECT_FALSE(drive->Identify(request, block));
-  }
-  EXPECT_EQ(OpenAccessMode(file), -1);  // closed with the drive
-  EXPECT_FALSE(port->OpenDrive(1));
-  EXPECT_FALSE(port->OpenDrive(2));
-  EXPECT_FALSE(port->OpenDrive(-1));
-
-  FakeIdentifySystem system(kVerPlatformNt);
-  CDriveIdentifier id(system, port.get(), nullptr);
-  EXPECT_EQ(id.strModol, Entries("", "", "", ""));
-  EXPECT_EQ(fs::file_size(file), 4096u);
-  fs::remove(file);
-}
-#endif
-
-#if defined(_WIN32)
-TEST(IdentifyWin32Port, PlainFileHasNoSmartAndDriverIsMissing) {
-  namespace fs = std::filesystem;
-  std::ofstream("identify-win-drive0") << std::string(4096, 'A');
-  auto port = MakeWin32IdentifyNtPort("identify-win-drive");
-  {
-    auto drive = port->OpenDrive(0);
-    ASSERT_TRUE(drive);
-    EXPECT_EQ(drive->QueryIdeDeviceMap(), 0);  // the failed query leaves the zeroed map
-  }
-  EXPECT_FALSE(port->OpenDrive(1));
-  fs::remove("identify-win-drive0");
-
-  IdeQueryRecord record;
-  record.fill(0x5A);
-  EXPECT_FALSE(MakeWin32Identify9xPort()->ReadIdeQueryRecord(record));
-  EXPECT_EQ(record[0], 0x5A);
-}
-#endif

@@ -8,13 +8,10 @@ namespace {
 
 class ProbeTest : public testing::Test {
  protected:
-  void SetUp() override { PlatformProbe::ForgetProcessState(); }
-  void TearDown() override { PlatformProbe::ForgetProcessState(); }
-
   std::pair<bool, bool> Probe(uint32_t platform, uint32_t major, uint32_t minor) {
-    PlatformProbe::ForgetProcessState();
     system.version = {platform, major, minor};
     PlatformProbe p(system);
+    p.Probe();
     return {p.IsNtFamily(), p.IsWin2000OrLater()};
   }
   FakeSystemPort system;
@@ -36,16 +33,26 @@ TEST_F(ProbeTest, VersionTableRows) {
 }
 
 TEST_F(ProbeTest, AsksOnceAfterSuccess) {
-  PlatformProbe first(system);
-  PlatformProbe second(system);
-  PlatformProbe third(system);
+  PlatformProbe probe(system);
+  EXPECT_FALSE(probe.IsNtFamily());  // nothing asked before the first Probe
+  EXPECT_TRUE(system.versionQueries.empty());
+  probe.Probe();
+  probe.Probe();
+  probe.Probe();
   EXPECT_EQ(system.versionQueries, std::vector<uint32_t>{kOsVersionInfoExSize});
-  EXPECT_TRUE(third.IsNtFamily());
+  EXPECT_TRUE(probe.IsNtFamily());
+}
+
+TEST_F(ProbeTest, ASystemWithoutWindowsVersionsTakesTheDeviceRoadWithoutAsking) {
+  PlatformProbe probe = PlatformProbe::DeviceSystem();
+  probe.Probe();
+  EXPECT_TRUE(probe.IsNtFamily());
 }
 
 TEST_F(ProbeTest, FallsBackToThePlainRecord) {
   system.failExtendedOnly = true;
   PlatformProbe p(system);
+  p.Probe();
   EXPECT_EQ(system.versionQueries, (std::vector<uint32_t>{kOsVersionInfoExSize, kOsVersionInfoSize}));
   EXPECT_TRUE(p.IsWin2000OrLater());
   EXPECT_TRUE(system.messageBoxes.empty());
@@ -54,6 +61,7 @@ TEST_F(ProbeTest, FallsBackToThePlainRecord) {
 TEST_F(ProbeTest, FailedQueryShowsTheBoxAndAsksAgainNextTime) {
   system.failVersion = true;
   PlatformProbe p(system);
+  p.Probe();
   EXPECT_FALSE(p.IsNtFamily());
   EXPECT_FALSE(p.IsWin2000OrLater());
   ASSERT_EQ(system.messageBoxes.size(), 1u);
@@ -61,19 +69,22 @@ TEST_F(ProbeTest, FailedQueryShowsTheBoxAndAsksAgainNextTime) {
   EXPECT_EQ(system.messageBoxes[0].caption, system.modulePath);
   EXPECT_EQ(system.messageBoxes[0].style, 0x00040000u);
 
-  PlatformProbe again(system);
+  p.Probe();
   EXPECT_EQ(system.versionQueries.size(), 4u);
   EXPECT_EQ(system.messageBoxes.size(), 2u);
 
   system.failVersion = false;
-  PlatformProbe recovered(system);
-  EXPECT_TRUE(recovered.IsNtFamily());
+  p.Probe();
+  EXPECT_TRUE(p.IsNtFamily());
+  p.Probe();
+  EXPECT_EQ(system.versionQueries.size(), 5u);
 }
 
 class LocatorTest : public ProbeTest {
  protected:
   int Locate() {
-    NtSystemDiskLocator locator(system, links);
+    PlatformProbe probe(system);
+    NtSystemDiskLocator locator(probe, system, links);
     return locator.LocateSystemDisk();
   }
   // Disk d with partitions 0..count-1; partition p links to "\Device\HarddiskVolume<base+p>".

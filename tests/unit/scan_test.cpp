@@ -2,67 +2,49 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <thread>
 
 #include "app/CScan.h"
-#include "fakes/FakeDisk.h"
 #include "fakes/FakeIdentifyPorts.h"
+#include "fakes/FakeMachine.h"
 #include "fakes/FakeScan.h"
-#include "fakes/FakeSystem.h"
-#include "fakes/LogCapture.h"
-#include "platform/PlatformProbe.h"
 #include "scan/ReportTexts.h"
+#include "scan/ScanReport.h"
 
 namespace {
-
-std::string ReadReport() {
-  std::ifstream in(kReportFile, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> ReportLines() {
-  std::vector<std::string> lines;
-  const std::string text = ReadReport();
-  size_t at = 0;
-  while (at < text.size()) {
-    const size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(at) + "<no CR LF>");
-      break;
-    }
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
 
 class ScanRunTest : public testing::Test {
  protected:
   void SetUp() override {
-    PlatformProbe::ForgetProcessState();
-    CDisk::ForgetProcessState();
-    g_nScanPos = 0;
-    g_strElapsed.clear();
-    std::filesystem::remove_all(kReportFile);
     io.onRead = [this](const FakeRead&) { clock.now += msPerRead; };
   }
-  void TearDown() override {
-    scan.reset();
-    PlatformProbe::ForgetProcessState();
-    CDisk::ForgetProcessState();
-    std::filesystem::remove_all(kReportFile);
-  }
+  void TearDown() override { scan.reset(); }
 
   CScan& Open() {
-    scan = std::make_unique<CScan>(ScanPorts{{system, io, locator}, system, &identify, nullptr, clock, view});
+    scan = std::make_unique<CScan>(
+        ScanPorts{m.Disk(), &m.system, &identify, nullptr, clock, m.files, view, kReportFile});
     scan->OnInitDialog();
     return *scan;
   }
   void Run() {
     scan->OnStart();
     scan->WaitForWorker();
+  }
+  std::string Report() const { return m.files.Text(kReportFile); }
+  std::vector<std::string> ReportLines() const {
+    std::vector<std::string> lines;
+    const std::string text = Report();
+    size_t at = 0;
+    while (at < text.size()) {
+      const size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) {
+        lines.push_back(text.substr(at) + "<no CR LF>");
+        break;
+      }
+      lines.push_back(text.substr(at, end - at));
+      at = end + 2;
+    }
+    return lines;
   }
   // Names of the curves of the map, in order, with their colours.
   std::vector<std::pair<int, uint32_t>> Cells() {
@@ -75,9 +57,8 @@ class ScanRunTest : public testing::Test {
     return cells;
   }
 
-  FakeSystemPort system;
-  FakeDeviceIo io;
-  FakeLocator locator;
+  FakeMachine m;
+  FakeDeviceIo& io = m.io;
   FakeIdentifyNtPort identify;
   FakeClock clock;
   FakeScanView view;
@@ -89,20 +70,20 @@ TEST_F(ScanRunTest, WindowShowsTheDisksAndTheSizesOfDiskZero) {
   io.drives[0] = FakeDrive::WithGeometry(4865, 255, 63);  // 78,156,225 sectors
   io.drives[1] = FakeDrive::WithGeometry(1000000, 1, 1);
   identify.drives[0] = {true, 0x01, true, FakeIdentifyBlockWithModel("MORVEK MV-80GB")};
-  LogCapture log;
+  LogCapture log(m.files);
   Open();
   EXPECT_EQ(view.entries, (std::vector<std::string>{"Disk 0: MORVEK MV-80GB", "Disk 1: "}));
   EXPECT_EQ(view.selected, 0);
-  EXPECT_EQ(view.Text(IDC_DISK_SIZE), "37 G");
-  EXPECT_EQ(view.Text(IDC_CELL_SIZE), "15 M");
-  EXPECT_EQ(view.Text(IDC_BAD_COUNT), "0");
-  EXPECT_FALSE(view.shown[IDC_STOP]);
+  EXPECT_EQ(view.Text(Label::kDiskSize), "37 G");
+  EXPECT_EQ(view.Text(Label::kCellSize), "15 M");
+  EXPECT_EQ(view.Text(Label::kBadCount), "0");
+  EXPECT_FALSE(view.Running());
   EXPECT_TRUE(log.Contains("CScan::FindAllDisks i=0, strModol[i]=MORVEK MV-80GB, strTotalSectors=37 G\r\n\r\n"));
   EXPECT_TRUE(log.Contains("CScan::FindAllDisks i=1, strModol[i]=, strTotalSectors=488 M\r\n\r\n"));
 
   scan->OnSelchangeDisk(1);
-  EXPECT_EQ(view.Text(IDC_DISK_SIZE), "488 M");
-  EXPECT_EQ(view.Text(IDC_CELL_SIZE), "200 K");
+  EXPECT_EQ(view.Text(Label::kDiskSize), "488 M");
+  EXPECT_EQ(view.Text(Label::kCellSize), "200 K");
   EXPECT_EQ(scan->Disk().ActiveDrive(), 0x80);  // selection alone activates nothing
 }
 
@@ -114,19 +95,23 @@ TEST_F(ScanRunTest, AnEmptyDiskTableMakesStartDoNothing) {
   EXPECT_EQ(scan->GetState(), CScan::State::Idle);
   EXPECT_EQ(view.chartsCreated, 0);
   EXPECT_TRUE(io.reads.empty());
-  EXPECT_FALSE(std::filesystem::exists(kReportFile));
+  EXPECT_FALSE(m.files.Exists(kReportFile));
 }
 
-TEST_F(ScanRunTest, AZeroSectorDiskIsReportedAtOnce) {
+TEST_F(ScanRunTest, AZeroSectorDiskIsReportedAtOnceWithThePositionTheRunBeforeLeft) {
   io.drives[0] = FakeDrive::WithGeometry(0, 255, 63);
+  io.drives[1] = FakeDrive::WithGeometry(1, 1, 4224);  // its last block starts at 4096: 2 MB
   Open();
-  g_nScanPos = 4096;  // left by an earlier run
+  scan->OnSelchangeDisk(1);
+  Run();
+  scan->OnSelchangeDisk(0);
+  io.reads.clear();
   Run();
   EXPECT_TRUE(io.reads.empty());
-  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
+  EXPECT_EQ(view.Text(Label::kPercent), "100");
   EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "2 M");
   EXPECT_EQ(ReportLines().at(9), kResultClean);
-  EXPECT_EQ(view.opened, std::vector<std::string>{"kestrune.log"});
+  EXPECT_EQ(view.opened, (std::vector<std::string>{"kestrune.log", "kestrune.log"}));
 }
 
 TEST_F(ScanRunTest, ADiskSmallerThanTheMapPaintsOnlyCellZeroAndFailures) {
@@ -137,7 +122,7 @@ TEST_F(ScanRunTest, ADiskSmallerThanTheMapPaintsOnlyCellZeroAndFailures) {
   EXPECT_EQ(io.reads.size(), 16u);
   const std::vector<std::pair<int, uint32_t>> expected = {{0, kGoodCellColor}, {1, kBadCellColor}};
   EXPECT_EQ(Cells(), expected);
-  EXPECT_EQ(view.Text(IDC_BAD_COUNT), "1");
+  EXPECT_EQ(view.Text(Label::kBadCount), "1");
 }
 
 TEST_F(ScanRunTest, ACellSizeBelowOneBlockLetsTheBoundaryFallBehind) {
@@ -147,7 +132,7 @@ TEST_F(ScanRunTest, ACellSizeBelowOneBlockLetsTheBoundaryFallBehind) {
   // Boundaries 80 and 160 are met by the blocks at 128 and 256; the next one,
   // 240, lies behind the block at 384, and no later block reaches it.
   EXPECT_EQ(Cells().size(), 2u);
-  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
+  EXPECT_EQ(view.Text(Label::kPercent), "100");
 }
 
 TEST_F(ScanRunTest, ACleanRunPaintsEveryCellInOrder) {
@@ -166,12 +151,15 @@ TEST_F(ScanRunTest, ACleanRunPaintsEveryCellInOrder) {
   EXPECT_EQ(last->Points()[6].x, 6.0f * 2482);
   EXPECT_EQ(last->Points()[6].y, 2482.0f);
   EXPECT_EQ(view.invalidations, 2483);
-  EXPECT_EQ(view.Text(IDC_BAD_COUNT), "0");
+  EXPECT_EQ(view.Text(Label::kBadCount), "0");
   EXPECT_EQ(ReportLines().at(9), kResultClean);
   EXPECT_EQ(scan->GetState(), CScan::State::Idle);
-  EXPECT_TRUE(view.enabled[IDC_START]);
-  EXPECT_TRUE(view.shown[IDC_START]);
-  EXPECT_FALSE(view.shown[IDC_STOP]);
+  EXPECT_EQ(view.runningHistory, (std::vector<bool>{false, true, false}));
+  const RunResult result = scan->Run().LastResult();
+  EXPECT_TRUE(result.clean);
+  EXPECT_FALSE(result.stopped);
+  EXPECT_TRUE(result.reportWritten);
+  EXPECT_EQ(result.badCount, 0u);
 }
 
 TEST_F(ScanRunTest, FailuresInTheFirstRegionPushTheGreenCellsOn) {
@@ -186,10 +174,13 @@ TEST_F(ScanRunTest, FailuresInTheFirstRegionPushTheGreenCellsOn) {
   EXPECT_EQ(cells[2], std::make_pair(2, kBadCellColor));
   EXPECT_EQ(cells[3], std::make_pair(3, kGoodCellColor));
   EXPECT_EQ(view.failedReads, (std::vector<uint32_t>{0, 128, 384}));
-  EXPECT_EQ(view.History(IDC_BAD_COUNT), (std::vector<std::string>{"0", "1", "2", "3"}));
+  EXPECT_EQ(view.History(Label::kBadCount), (std::vector<std::string>{"0", "1", "2", "3"}));
   EXPECT_EQ(ReportLines().at(9), kResultBad);
   // Cell 3 came at B = 4 x 512, the first block at or after it.
   EXPECT_EQ(cells.size(), 2484u - 4 + 3);
+  const RunResult result = scan->Run().LastResult();
+  EXPECT_FALSE(result.clean);
+  EXPECT_EQ(result.badCount, 3u);
 }
 
 TEST_F(ScanRunTest, ThePercentOfA500GBDiskRisesSteadily) {
@@ -199,19 +190,19 @@ TEST_F(ScanRunTest, ThePercentOfA500GBDiskRisesSteadily) {
   io.onRead = [&](const FakeRead& r) {
     // What the field shows when the read of a block starts is the percent
     // of the block before it.
-    if (r.sector == 488386688) beforeHalf = view.Text(IDC_PERCENT);
-    if (r.sector == 488386816) atHalf = view.Text(IDC_PERCENT);
+    if (r.sector == 488386688) beforeHalf = view.Text(Label::kPercent);
+    if (r.sector == 488386816) atHalf = view.Text(Label::kPercent);
   };
   Open();
   Run();
   EXPECT_EQ(beforeHalf, "49");
   EXPECT_EQ(atHalf, "50");
   // Pushed only when it changes: every value once, in order, never back.
-  const auto percents = view.History(IDC_PERCENT);
+  const auto percents = view.History(Label::kPercent);
   ASSERT_EQ(percents.size(), 101u);
   for (int p = 0; p <= 99; ++p) ASSERT_EQ(percents[static_cast<size_t>(p)], std::to_string(p));
   EXPECT_EQ(percents.back(), "100");
-  EXPECT_EQ(g_nScanPos, 976773120u);  // the last block read
+  EXPECT_EQ(scan->Run().ScanPosition(), 976773120u);  // the last block read
 }
 
 TEST_F(ScanRunTest, ElapsedSpeedAndRemainingTime) {
@@ -226,14 +217,32 @@ TEST_F(ScanRunTest, ElapsedSpeedAndRemainingTime) {
   Run();
   // The first boundary, 4096, is the 33rd block: 8 s elapsed, off >> 11 = 2 MB
   // over 9 s rounds to 0 MB/s, so no estimate can be made yet.
-  const auto speeds = view.History(IDC_SPEED);
-  const auto remaining = view.History(IDC_REMAINING);
+  const auto speeds = view.History(Label::kSpeed);
+  const auto remaining = view.History(Label::kRemaining);
   ASSERT_FALSE(speeds.empty());
   EXPECT_EQ(speeds.front(), "0 M/s");
   EXPECT_EQ(remaining.front(), "--:--:--");
-  EXPECT_EQ(view.History(IDC_ELAPSED).front(), "0:0:8");
+  EXPECT_EQ(view.History(Label::kElapsed).front(), "0:0:8");
   for (const std::string& r : remaining) EXPECT_NE(r.find(':'), std::string::npos) << r;
-  EXPECT_EQ(view.Text(IDC_ELAPSED), g_strElapsed);
+  EXPECT_EQ(view.Text(Label::kElapsed), scan->Run().ElapsedText());
+}
+
+TEST_F(ScanRunTest, RemainingTimeIsTheDiskOverTheSpeedLessTheTimeSpentAndTwoSeconds) {
+  // 10,174,464 sectors = 4968 MB, cells of 4096 sectors (2 MB). A read takes
+  // 10 ms, so cell k (boundary (k + 1) x 4096) is reached after 32 (k + 1)
+  // reads: at cell 99, 3200 reads, 32 s; off >> 11 = 200 MB; the speed is
+  // 200 / 33 = 6 MB/s and the estimate 4968 / 6 - 32 - 2 = 794 s = 0:13:14.
+  io.drives[0] = FakeDrive::WithGeometry(2484, 32, 128);
+  msPerRead = 10;
+  Open();
+  Run();
+  const auto speeds = view.History(Label::kSpeed);
+  const auto remaining = view.History(Label::kRemaining);
+  const auto elapsed = view.History(Label::kElapsed);
+  ASSERT_GT(remaining.size(), 99u);
+  EXPECT_EQ(elapsed[99], "0:0:32");
+  EXPECT_EQ(speeds[99], "6 M/s");
+  EXPECT_EQ(remaining[99], "0:13:14");
 }
 
 TEST_F(ScanRunTest, RemainingTimeNeverGoesNegative) {
@@ -243,7 +252,7 @@ TEST_F(ScanRunTest, RemainingTimeNeverGoesNegative) {
   msPerRead = 0;
   Open();
   Run();
-  const auto remaining = view.History(IDC_REMAINING);
+  const auto remaining = view.History(Label::kRemaining);
   ASSERT_FALSE(remaining.empty());
   EXPECT_EQ(remaining.back(), "0:0:0");
   for (const std::string& r : remaining) EXPECT_EQ(r.find('-'), std::string::npos) << r;
@@ -256,17 +265,15 @@ TEST_F(ScanRunTest, StopEndsTheRunWithAReport) {
     if (r.sector == 640000) scan->OnStop();
   };
   scan->OnStart();
-  EXPECT_FALSE(view.shown[IDC_START]);
-  EXPECT_TRUE(view.shown[IDC_STOP]);
+  EXPECT_TRUE(view.runningHistory.at(1));
   scan->WaitForWorker();
-  EXPECT_EQ(io.reads.back().sector, 640000u);  // the read in progress completes
-  EXPECT_EQ(g_nScanPos, 640128u);              // the first block not read
+  EXPECT_EQ(io.reads.back().sector, 640000u);         // the read in progress completes
+  EXPECT_EQ(scan->Run().ScanPosition(), 640128u);     // the first block not read
   EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "312 M");
-  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
-  EXPECT_TRUE(view.enabled[IDC_START]);
-  EXPECT_TRUE(view.shown[IDC_START]);
-  EXPECT_FALSE(view.shown[IDC_STOP]);
+  EXPECT_EQ(view.Text(Label::kPercent), "100");
+  EXPECT_FALSE(view.Running());
   EXPECT_EQ(view.opened, std::vector<std::string>{"kestrune.log"});
+  EXPECT_TRUE(scan->Run().LastResult().stopped);
 }
 
 TEST_F(ScanRunTest, AStopBeforeTheFirstBoundaryReportsThePreviousElapsedText) {
@@ -274,9 +281,9 @@ TEST_F(ScanRunTest, AStopBeforeTheFirstBoundaryReportsThePreviousElapsedText) {
   msPerRead = 10;
   Open();
   Run();
-  const std::string firstElapsed = g_strElapsed;
+  const std::string firstElapsed = scan->Run().ElapsedText();
   ASSERT_FALSE(firstElapsed.empty());
-  io.onRead = [&](const FakeRead&) { scan->m_bStop = 1; };
+  io.onRead = [&](const FakeRead&) { scan->OnStop(); };
   clock.now += 3600 * 1000;
   Run();
   EXPECT_EQ(ReportLines().at(7), std::string(kTimeLabel) + firstElapsed);
@@ -287,7 +294,7 @@ TEST_F(ScanRunTest, AStopBeforeTheFirstBoundaryReportsThePreviousElapsedText) {
 TEST_F(ScanRunTest, TheFirstRunStoppedAtOnceReportsNoElapsedText) {
   io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
   Open();
-  io.onRead = [&](const FakeRead&) { scan->m_bStop = 1; };
+  io.onRead = [&](const FakeRead&) { scan->OnStop(); };
   Run();
   EXPECT_EQ(ReportLines().at(7), kTimeLabel);
 }
@@ -299,44 +306,15 @@ TEST_F(ScanRunTest, TheReportNamesTheSelectedSlotAndItsModel) {
   Open();
   scan->OnSelchangeDisk(2);
   Run();
-  const std::vector<std::string> expected = {kTitle,
-                                             std::string(kReportHeading) +
-                                                 "2026\xC4\xEA"
-                                                 "3\xD4\xC2"
-                                                 "9\xC8\xD5",
-                                             "",
-                                             std::string(kModelLabel) + "Disk 2: M",
-                                             std::string(kSizeLabel) + "0 G",
-                                             std::string(kUnitLabel) + "0 M",
-                                             std::string(kAreaLabel) + "488 M",  // the last block read: 999,936
-                                             std::string(kTimeLabel) + "0:0:0",
-                                             "",
-                                             kResultClean,
-                                             "",
-                                             "",
-                                             std::string(85, '-'),
-                                             kPromoDownload,
-                                             "",
-                                             kPromoFeatures,
-                                             std::string(85, '-')};
-  EXPECT_EQ(ReportLines(), expected);
-  EXPECT_EQ(scan->m_strDiskDesc, "Disk 2: M");
+  const std::vector<std::string> lines = ReportLines();
+  ASSERT_EQ(lines.size(), 17u);
+  EXPECT_EQ(lines[1], std::string(kReportHeading) + "2026\xC4\xEA" "3\xD4\xC2" "9\xC8\xD5");
+  EXPECT_EQ(lines[3], std::string(kModelLabel) + "Disk 2: M");
+  EXPECT_EQ(lines[4], std::string(kSizeLabel) + "0 G");
+  EXPECT_EQ(lines[5], std::string(kUnitLabel) + "0 M");
+  EXPECT_EQ(lines[6], std::string(kAreaLabel) + "488 M");  // the last block read: 999,936
+  EXPECT_EQ(lines[7], std::string(kTimeLabel) + "0:0:0");
   EXPECT_EQ(scan->Disk().ActiveDrive(), 0x82);
-}
-
-TEST_F(ScanRunTest, ScannedAreaSwitchesToGigabytesAtOneGigabyte) {
-  io.drives[0] = FakeDrive::WithGeometry(1000000, 1, 1);
-  Open();
-  auto areaFor = [&](uint32_t pos) {
-    g_nScanPos = pos;
-    EXPECT_TRUE(scan->WriteReport(true));
-    return ReportLines().at(6).substr(std::string(kAreaLabel).size());
-  };
-  EXPECT_EQ(areaFor(999936), "488 M");
-  EXPECT_EQ(areaFor(2999936), "1 G");
-  EXPECT_EQ(areaFor(2097152), "1 G");
-  EXPECT_EQ(areaFor(2097024), "1023 M");
-  EXPECT_EQ(areaFor(0), "0 M");
 }
 
 TEST_F(ScanRunTest, ASecondRunReplacesTheReport) {
@@ -344,11 +322,11 @@ TEST_F(ScanRunTest, ASecondRunReplacesTheReport) {
   io.drives[0].bad = {{1000, 1000}};
   Open();
   Run();
-  const std::string first = ReadReport();
+  const std::string first = Report();
   EXPECT_NE(first.find(kResultBad), std::string::npos);
   io.drives[0].bad.clear();
   Run();
-  const std::string second = ReadReport();
+  const std::string second = Report();
   EXPECT_EQ(second.find(kResultBad), std::string::npos);
   EXPECT_NE(second.find(kResultClean), std::string::npos);
   EXPECT_EQ(second.size(), first.size() + std::string(kResultClean).size() - std::string(kResultBad).size());
@@ -356,15 +334,17 @@ TEST_F(ScanRunTest, ASecondRunReplacesTheReport) {
 
 TEST_F(ScanRunTest, AnUnwritableReportLeavesTheRunToEndNormally) {
   io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
-  std::filesystem::create_directory(kReportFile);  // stands where the file would go
+  m.files.Refuse(kReportFile, "Read-only file system");
   Open();
   Run();
-  EXPECT_FALSE(scan->LastReportWritten());
-  EXPECT_EQ(view.Text(IDC_PERCENT), "100");
-  EXPECT_TRUE(view.shown[IDC_START]);
+  const RunResult result = scan->Run().LastResult();
+  EXPECT_FALSE(result.reportWritten);
+  EXPECT_EQ(result.reportProblem, "Read-only file system");
+  EXPECT_EQ(view.Text(Label::kPercent), "100");
+  EXPECT_FALSE(view.Running());
 }
 
-TEST_F(ScanRunTest, ClosingDuringARunStopsAndWaitsForTheWorker) {
+TEST_F(ScanRunTest, ClosingDuringARunStopsWaitsAndOpensTheReportOnce) {
   io.drives[0] = FakeDrive::WithGeometry(969021, 16, 63);
   io.recordReads = false;
   std::atomic<bool> started{false};
@@ -374,9 +354,20 @@ TEST_F(ScanRunTest, ClosingDuringARunStopsAndWaitsForTheWorker) {
   while (!started) std::this_thread::yield();
   scan->OnCancel();
   EXPECT_EQ(scan->GetState(), CScan::State::Idle);
-  EXPECT_TRUE(scan->LastReportWritten());
-  EXPECT_EQ(view.opened, (std::vector<std::string>{"kestrune.log", "kestrune.log"}));
+  EXPECT_TRUE(scan->Run().LastResult().reportWritten);
+  // The run's own end opened it; closing does not open it again.
+  EXPECT_EQ(view.opened, (std::vector<std::string>{"kestrune.log"}));
   scan.reset();  // nothing left running that could use it
+}
+
+TEST_F(ScanRunTest, ClosingWhenIdleShowsTheLastReportAgain) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
+  Open();
+  scan->OnCancel();
+  EXPECT_EQ(view.opened, (std::vector<std::string>{"kestrune.log"}));  // also with no run in this process
+  Run();
+  scan->OnCancel();
+  EXPECT_EQ(view.opened, (std::vector<std::string>{"kestrune.log", "kestrune.log", "kestrune.log"}));
 }
 
 TEST_F(ScanRunTest, StartAfterStopWaitsForTheStoppingWorker) {
@@ -391,29 +382,52 @@ TEST_F(ScanRunTest, StartAfterStopWaitsForTheStoppingWorker) {
   scan->OnStart();  // waits for the first worker, then runs again
   EXPECT_NE(scan->GetState(), CScan::State::Idle);
   scan->OnCancel();
-  EXPECT_EQ(scan->m_nRunCount, 2);
+  EXPECT_EQ(scan->RunCount(), 2);
 }
 
-TEST_F(ScanRunTest, ASecondWorkerDoesNothing) {
-  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
-  Open();
-  g_nWorkerBusy = 1;
-  EXPECT_EQ(ScanThreadProc(scan.get()), 0);
-  EXPECT_TRUE(io.reads.empty());
-  g_nWorkerBusy = 0;
+// The run on its own, without a window's logic around it.
+class ScanRunAloneTest : public testing::Test {
+ protected:
+  ScanRunAloneTest() : models(m.system, nullptr, nullptr), run(clock, m.files, view) {}
+
+  FakeMachine m;
+  CDriveIdentifier models;
+  FakeClock clock;
+  FakeScanView view;
+  std::atomic<int32_t> slot{0};
+  CDrawPicModel chart;
+  ScanRun run;
+};
+
+TEST_F(ScanRunAloneTest, ASecondWorkerWhileOneRunsDoesNothing) {
+  m.io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
+  std::atomic<bool> inRead{false}, release{false};
+  std::atomic<int> reads{0};
+  m.io.onRead = [&](const FakeRead&) {
+    ++reads;
+    inRead = true;
+    while (!release) std::this_thread::yield();
+  };
+  CDisk fresh(m.Disk());
+  run.Start(RunSetup{fresh, models, slot, &chart, nullptr});
+  while (!inRead) std::this_thread::yield();
+  // The first worker is held in its first read; a second one must return at
+  // once without reading anything or ending the run.
+  ScanThreadProc(&run);
+  EXPECT_EQ(reads, 1);
+  EXPECT_TRUE(run.Active());
+  release = true;
+  run.StopAndWait();
+  EXPECT_FALSE(run.Active());
 }
 
 TEST(ScanRunConcurrent, PaintingWhileTheWorkerAddsCells) {
-  PlatformProbe::ForgetProcessState();
-  CDisk::ForgetProcessState();
-  FakeSystemPort system;
-  FakeDeviceIo io;
-  FakeLocator locator;
+  FakeMachine m;
   FakeClock clock;
   FakeScanView view;
-  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 256);
-  io.drives[0].bad = {{5000, 9000}};
-  CScan scan(ScanPorts{{system, io, locator}, system, nullptr, nullptr, clock, view});
+  m.io.drives[0] = FakeDrive::WithGeometry(2484, 1, 256);
+  m.io.drives[0].bad = {{5000, 9000}};
+  CScan scan(ScanPorts{m.Disk(), &m.system, nullptr, nullptr, clock, m.files, view, kReportFile});
   scan.OnInitDialog();
   scan.OnStart();
   size_t seen = 0;
@@ -426,8 +440,6 @@ TEST(ScanRunConcurrent, PaintingWhileTheWorkerAddsCells) {
   scan.WaitForWorker();
   EXPECT_EQ(scan.Chart()->SnapshotCurves().size(), 2483u);
   EXPECT_LE(seen, 2483u);
-  PlatformProbe::ForgetProcessState();
-  CDisk::ForgetProcessState();
 }
 
 }  // namespace

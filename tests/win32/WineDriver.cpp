@@ -55,6 +55,7 @@
 
 #include "app/CScan.h"
 #include "app/win32/Win32Platform.h"
+#include "res/resource.h"
 #include "chart/ChartRenderer.h"
 #include "scan/ReportTexts.h"
 #include "tests/win32/GdiCount.h"
@@ -169,9 +170,14 @@ HWND RequireChart(HWND dialog) {
 
 class HeadlessView : public IScanView {
  public:
-  void SetControlText(int, const std::string&) override {}
-  void EnableControl(int, bool) override {}
-  void ShowControl(int, bool) override {}
+  void ShowPercent(const std::string&) override {}
+  void ShowElapsed(const std::string&) override {}
+  void ShowSpeed(const std::string&) override {}
+  void ShowRemaining(const std::string&) override {}
+  void ShowBadCount(const std::string&) override {}
+  void ShowDiskSize(const std::string&) override {}
+  void ShowCellSize(const std::string&) override {}
+  void ShowRunning(bool) override {}
   void AddDiskEntry(const std::string&) override { ++m_entries; }
   int SelectDiskEntry(int index) override { return index >= 0 && index < m_entries ? index : -1; }
   std::unique_ptr<CDrawPicModel> CreateChart() override {
@@ -179,8 +185,8 @@ class HeadlessView : public IScanView {
     m_model = model.get();
     return model;
   }
-  void InvalidateChart() override {}
-  void ShellOpen(const std::string&) override {}
+  void InvalidateMap() override {}
+  void OpenReport(const std::string&) override {}
 
   CDrawPicModel* m_model = nullptr;
 
@@ -215,14 +221,14 @@ int Reference(int slot, const std::string& path) {
   CScan scan(platform.Ports(view));
   scan.OnInitDialog();
   scan.OnSelchangeDisk(slot);
-  if (!DiskRecordOfSlot(slot)) Fail("no disk in slot " + std::to_string(slot));
+  if (!scan.Disk().RecordOfSlot(slot)) Fail("no disk in slot " + std::to_string(slot));
   scan.OnStart();
   scan.WaitForWorker();
   if (!view.m_model) Fail("the scan made no chart");
   CPixelSurface surface(CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
-  PaintChart(*view.m_model, surface, CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight);
+  PaintChart(*view.m_model, surface, CDrawPicModel::kMapWidth, CDrawPicModel::kMapHeight, nullptr);
   if (!WriteBmp(surface, path)) Fail("cannot write " + path);
-  Print("cells " + std::to_string(view.m_model->GetCurveCount()) + " bad " + std::to_string(g_nBadCount.load()));
+  Print("cells " + std::to_string(view.m_model->GetCurveCount()) + " bad " + std::to_string(scan.Run().BadCount()));
   return 0;
 }
 

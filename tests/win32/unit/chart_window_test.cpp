@@ -12,7 +12,7 @@
 
 #include "chart/ChartRenderer.h"
 #include "chart/win32/CDrawPic.h"
-#include "skin/win32/GdiHandles.h"
+#include "platform/win32/GdiHandles.h"
 #include "tests/win32/GdiCount.h"
 
 namespace {
@@ -80,7 +80,7 @@ TEST(ChartWindowPaint, GivesTheRenderersPixelsOverTheWholeClientArea) {
   chart.Paint(canvas.dc(), RECT{0, 0, kW, kH}, kW, kH);
 
   CPixelSurface expected(kW, kH);
-  PaintChart(chart, expected, kW, kH);
+  PaintChart(chart, expected, kW, kH, nullptr);
   int differing = 0;
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x)
@@ -103,7 +103,7 @@ TEST(ChartWindowPaint, APartialPaintChangesOnlyItsClipBox) {
   chart.Paint(canvas.dc(), clip, kW, kH);
 
   CPixelSurface expected(kW, kH);
-  PaintChart(chart, expected, kW, kH);
+  PaintChart(chart, expected, kW, kH, nullptr);
   const Rgb marker{12, 34, 56};
   for (int y = 0; y < kH; ++y) {
     for (int x = 0; x < kW; ++x) {

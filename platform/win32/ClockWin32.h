@@ -1,5 +1,5 @@
 #pragma once
-#include "scan/Clock.h"
+#include "platform/Clock.h"
 
 // The multimedia millisecond tick (timeGetTime of winmm) and the local date.
 class Win32Clock : public IClock {

@@ -12,13 +12,7 @@ struct LocalDate {
 class IClock {
  public:
   virtual ~IClock() = default;
+  // Milliseconds of a clock that never jumps, wrapping at 2^32.
   virtual uint32_t TimeGetTime() = 0;
   virtual LocalDate Today() = 0;
-};
-
-// The system's clock, for both platforms.
-class SystemClock : public IClock {
- public:
-  uint32_t TimeGetTime() override;
-  LocalDate Today() override;
 };

@@ -1,4 +1,4 @@
-#include "app/win32/Win32Clock.h"
+#include "platform/win32/ClockWin32.h"
 
 #include <windows.h>
 #include <mmsystem.h>

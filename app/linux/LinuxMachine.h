@@ -1,0 +1,45 @@
+#pragma once
+// The Linux ports the scan window's logic runs on, made together and kept
+// together for as long as a command runs.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CScan.h"
+#include "disk/linux/DeviceIoLinux.h"
+#include "identify/IdentifyPorts.h"
+#include "platform/PlatformProbe.h"
+#include "platform/ScanLog.h"
+#include "platform/linux/ClockLinux.h"
+#include "platform/linux/FileSystemLinux.h"
+#include "platform/linux/SystemDiskLocatorLinux.h"
+
+class LinuxMachine {
+ public:
+  // The drives are the paths given, or the machine's whole disks. The log
+  // is held (nothing written) until ReleaseLog.
+  explicit LinuxMachine(const std::vector<std::string>& givenPaths);
+  LinuxMachine(const LinuxMachine&) = delete;
+  LinuxMachine& operator=(const LinuxMachine&) = delete;
+
+  DiskPorts Disk() { return DiskPorts{m_probe, m_io, m_locator, m_log, nullptr}; }
+  ScanPorts Scan(IScanView& view) {
+    return ScanPorts{Disk(), nullptr, m_identify.get(), nullptr, m_clock, m_files, view, kReportFile};
+  }
+
+  const std::vector<std::string>& Drives() const { return m_drives; }
+  const LinuxDeviceIo& Io() const { return m_io; }
+  IIdentifyNtPort* Identify() { return m_identify.get(); }
+  IFileSystem& Files() { return m_files; }
+  ScanLog& Log() { return m_log; }
+
+ private:
+  std::vector<std::string> m_drives;
+  PlatformProbe m_probe = PlatformProbe::DeviceSystem();
+  LinuxFileSystem m_files;
+  LinuxClock m_clock;
+  ScanLog m_log;
+  LinuxDeviceIo m_io;
+  LinuxSystemDiskLocator m_locator;
+  std::unique_ptr<IIdentifyNtPort> m_identify;
+};

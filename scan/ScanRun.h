@@ -1,0 +1,138 @@
+#pragma once
+// The scan run: reads the selected disk from sector 0 to its end, 128
+// sectors a pass, turns the outcome into map cells and live labels, and
+// writes the report at the end. It runs on a worker thread of its own, which
+// the presenter of the scan window starts and stops through this object.
+//
+// One ScanRun serves the runs of one window one after another. Between runs
+// it keeps what a later report may show: the last elapsed text and the last
+// scan position.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "chart/CDrawPicModel.h"
+#include "disk/CDisk.h"
+#include "identify/CDriveIdentifier.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "scan/ScanReport.h"
+
+// What a run shows while it goes. Called on the worker's thread: an
+// implementation must neither block on a window nor touch one directly.
+class IRunDisplay {
+ public:
+  virtual ~IRunDisplay() = default;
+  virtual void ShowPercent(const std::string& text) = 0;
+  virtual void ShowElapsed(const std::string& text) = 0;
+  virtual void ShowSpeed(const std::string& text) = 0;
+  virtual void ShowRemaining(const std::string& text) = 0;
+  virtual void ShowBadCount(const std::string& text) = 0;
+  // The read of 128 sectors starting there failed.
+  virtual void ReadFailed(uint32_t /*startSector*/) {}
+  // The map's picture is out of date.
+  virtual void InvalidateMap() = 0;
+};
+
+// How a run ended.
+struct RunResult {
+  bool clean = true;          // no read failed
+  uint32_t badCount = 0;      // failed 64 KB reads
+  uint32_t scanPosition = 0;  // the block of the last pass
+  bool stopped = false;       // ended by a stop request
+  bool reportWritten = false;
+  std::string reportProblem;  // why not, when it was not
+};
+
+// What Start hands a run.
+struct RunSetup {
+  CDisk& disk;             // the selected disk already made active
+  const CDriveIdentifier& models;
+  // The window's selection, read at every cell and when the report names the
+  // disk (a selection changed during a run is followed).
+  const std::atomic<int32_t>& selectedSlot;
+  CDrawPicModel* chart;  // the map; null paints nothing
+  // Called on the worker's thread once the report is written and the percent
+  // field reads 100: the window's own end of the run.
+  std::function<void(const RunResult&)> onEnded;
+};
+
+class ScanRun {
+ public:
+  ScanRun(IClock& clock, IFileSystem& files, IRunDisplay& display, std::string reportPath = kReportFile);
+  ~ScanRun();  // stops a running worker and waits for it
+  ScanRun(const ScanRun&) = delete;
+  ScanRun& operator=(const ScanRun&) = delete;
+
+  // Clears the stop request, takes the start tick and starts the worker. A
+  // worker still finishing a stopped run is waited for first.
+  void Start(RunSetup setup);
+  // The worker ends at its next pass (the read in progress completes).
+  void RequestStop() { m_bStop.store(1); }
+  bool StopRequested() const { return m_bStop.load() != 0; }
+  // Blocks until the worker, if any, has ended.
+  void Wait();
+  // RequestStop, then Wait: what closing the window needs.
+  void StopAndWait();
+  // A worker has been started and has not yet ended.
+  bool Active() const { return m_bActive.load(); }
+
+  // The run itself, on the worker thread.
+  uint32_t ScanDisk();
+  // Writes the report; false when the file could not be written.
+  bool WriteReport(bool noBadSectors);
+
+  // The outcome of the last run that ended.
+  RunResult LastResult() const;
+  // The elapsed text last shown (what the next report's scan-time line holds).
+  std::string ElapsedText() const;
+  uint32_t ScanPosition() const { return m_nScanPos.load(); }
+  const std::string& ReportPath() const { return m_reportPath; }
+  uint32_t BadCount() const { return m_nBadCount.load(); }
+  std::string PercentText() const;
+
+  // For tests: the position a report names when no read happens (a disk of
+  // 0 sectors reports what the run before it left).
+  void SetScanPosition(uint32_t sector) { m_nScanPos.store(sector); }
+
+ private:
+  friend int ScanThreadProc(ScanRun* run);
+  void PaintCell(uint32_t color);
+  void PushPercent(const std::string& text);
+  uint32_t SelectedTotalSectors() const;
+  void EndOfRun();
+
+  IClock& m_clock;
+  IFileSystem& m_files;
+  IRunDisplay& m_display;
+  const std::string m_reportPath;
+
+  std::unique_ptr<RunSetup> m_setup;  // the current run's, set before its worker starts
+  std::thread m_worker;
+  std::atomic<bool> m_bActive{false};
+
+  std::atomic<int32_t> m_bStop{0};
+  std::atomic<int32_t> m_nWorkerBusy{0};
+  std::atomic<uint32_t> m_dwStartTick{0};
+  std::atomic<uint32_t> m_nBadCount{0};
+  std::atomic<uint32_t> m_nScanPos{0};
+  int32_t m_nLastRead = 1;
+  int32_t m_nCell = 0;
+
+  mutable std::mutex m_lock;  // the texts and the result, read from other threads
+  std::string m_strElapsed;
+  std::string m_strPercent;
+  std::string m_strPercentShown;  // what the percent field shows now (worker only)
+  RunResult m_result;
+};
+
+// The worker thread's entry: runs the scan of one Start. A second worker
+// while one runs does nothing.
+int ScanThreadProc(ScanRun* run);
+
+constexpr uint32_t kGoodCellColor = 3256873;  // 0x31B229, green
+constexpr uint32_t kBadCellColor = 4351487;   // 0x4265FF, orange-red
