@@ -191,21 +191,6 @@ last_elapsed() { # STDOUT_FILE
 	printf '%s' "$e"
 }
 
-# The scanned device was opened, and never for writing (strace -o FILE).
-check_read_only() { # WHAT TRACE DEVICE
-	local opens
-	opens=$(grep -F "\"$3\"" "$2")
-	if [[ -z $opens ]]; then
-		fail "$1: $3 was never opened"
-	elif grep -qE 'O_WRONLY|O_RDWR|O_CREAT|O_TRUNC' <<<"$opens"; then
-		fail "$1: $3 opened for writing: $opens"
-	elif grep -vqE 'O_RDONLY' <<<"$opens"; then
-		fail "$1: an open of $3 without O_RDONLY: $opens"
-	else
-		pass "$1: $3 opened $(wc -l <<<"$opens") times, always O_RDONLY"
-	fi
-}
-
 run_scan() { # DIR STATUS_VAR -- ARGS...: runs in DIR, stdout to DIR/out, stderr to DIR/err
 	local dir=$1 var=$2 status
 	shift 2
@@ -388,8 +373,4 @@ if [[ $mode == faults ]]; then
 	check "on a terminal: the status line counts 1 bad block" grep -qa "bad blocks 1" "$d/out"
 fi
 
-if ((failures > 0)); then
-	echo "FAILED: $failures check(s)"
-	exit 1
-fi
-echo "PASSED"
+end_checks
