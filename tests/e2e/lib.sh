@@ -1,6 +1,7 @@
 # shellcheck shell=bash
-# Shared helpers for end-to-end tests and benchmarks on Linux: sparse images,
-# loop devices and faultfs devices with bad and slow sectors.
+# Shared helpers for end-to-end tests and benchmarks on Linux: the checks of
+# a test script, sparse images, loop devices and faultfs devices with bad and
+# slow sectors.
 #
 #   source "$(dirname "$0")/lib.sh"
 #
