@@ -31,8 +31,7 @@ mark "$drive2" 2 8388608
 mark "$drive2" 2 8400000
 
 links=("$prefix/dosdevices/physicaldrive0" "$prefix/dosdevices/physicaldrive2")
-cleanup() { rm -f "${links[@]}"; }
-trap cleanup EXIT
+trap 'rm -f "${links[@]}"' EXIT
 ln -sfn "$drive0" "${links[0]}"
 ln -sfn "$drive2" "${links[1]}"
 rm -f "$prefix/dosdevices/physicaldrive1"

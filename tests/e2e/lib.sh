@@ -1,5 +1,7 @@
-# Shared helpers for end-to-end tests and benchmarks on Linux: sparse images,
-# loop devices and faultfs devices with bad and slow sectors.
+# shellcheck shell=bash
+# Shared helpers for end-to-end tests and benchmarks on Linux: the checks of
+# a test script, sparse images, loop devices and faultfs devices with bad and
+# slow sectors.
 #
 #   source "$(dirname "$0")/lib.sh"
 #
@@ -35,14 +37,21 @@ lib_log() {
 	printf '%s\n' "$*" >&2
 }
 
-# Prints MESSAGE and ends the script as skipped.
-# Checks of a test script: each prints "ok - ..." or "not ok - ..."; the
-# script ends with a look at $failures.
-failures=0
-pass() { echo "ok - $*"; }
+# Checks of a test script: each prints "ok - ..." or "not ok - ..." and is
+# counted; the script ends with end_checks, which gives the tally.
+passes=0 failures=0 skips=0
+pass() {
+	echo "ok - $*"
+	passes=$((passes + 1))
+}
 fail() {
 	echo "not ok - $*"
 	failures=$((failures + 1))
+}
+# A check that cannot run here, and why.
+skip_check() {
+	echo "ok - # SKIP $*"
+	skips=$((skips + 1))
 }
 check() { # DESCRIPTION COMMAND...
 	local what=$1
@@ -56,7 +65,27 @@ check_eq() { # DESCRIPTION EXPECTED ACTUAL
 		fail "$1: expected $(printf %q "$2"), got $(printf %q "$3")"
 	fi
 }
+# Predicates for check that say what they got when they fail.
+equals() { # ACTUAL EXPECTED
+	[[ "$1" == "$2" ]] || { printf '      got "%s", expected "%s"\n' "$1" "$2"; return 1; }
+}
+matches() { # ACTUAL REGEX
+	[[ "$1" =~ $2 ]] || { printf '      got "%s", expected to match %s\n' "$1" "$2"; return 1; }
+}
 
+# Prints the tally and ends the script: status 0 when no check failed, 1
+# otherwise (a script without a single check passed has failed too).
+end_checks() {
+	echo "$passes passed, $failures failed, $skips skipped"
+	if ((failures > 0 || passes == 0)); then
+		echo "FAILED"
+		exit 1
+	fi
+	echo "PASSED"
+	exit 0
+}
+
+# Prints MESSAGE and ends the script as skipped.
 skip_test() {
 	lib_log "SKIP: $*"
 	exit "$LIB_SKIP"
@@ -341,6 +370,22 @@ read_block() {
 # Drops the page cache (for cold-cache benchmarks).
 drop_caches() {
 	sync && echo 3 >/proc/sys/vm/drop_caches
+}
+
+# The device was opened, and never for writing: every open of DEVICE in the
+# strace log TRACE (strace -f -e trace=openat -o TRACE) asks for O_RDONLY.
+check_read_only() { # WHAT TRACE DEVICE
+	local opens
+	opens=$(grep -F "\"$3\"" "$2" || true) # none is a failure of its own below
+	if [[ -z $opens ]]; then
+		fail "$1: $3 was never opened"
+	elif grep -qE 'O_WRONLY|O_RDWR|O_CREAT|O_TRUNC' <<<"$opens"; then
+		fail "$1: $3 opened for writing: $opens"
+	elif grep -vqE 'O_RDONLY' <<<"$opens"; then
+		fail "$1: an open of $3 without O_RDONLY: $opens"
+	else
+		pass "$1: $3 opened $(wc -l <<<"$opens") times, always O_RDONLY"
+	fi
 }
 
 # --- cleanup ----------------------------------------------------------------

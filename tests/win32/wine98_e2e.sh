@@ -21,35 +21,11 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-app= driver= dll= prefix= work=
-while [[ $# -gt 0 ]]; do
-	case $1 in
-	--app) app=$2; shift 2 ;;
-	--driver) driver=$2; shift 2 ;;
-	--dll) dll=$2; shift 2 ;;
-	--prefix) prefix=$2; shift 2 ;;
-	--work) work=$2; shift 2 ;;
-	*) echo "wine98_e2e.sh: unknown argument $1" >&2; exit 2 ;;
-	esac
-done
-[[ -n $app && -n $driver && -n $dll && -n $prefix && -n $work ]] || { echo "usage: see the top of $0" >&2; exit 2; }
-
-source "$here/../e2e/lib.sh"
-
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-command -v Xvfb >/dev/null || skip_test "Xvfb is not installed (apt-get install xvfb xauth)"
-[[ -x $wine ]] || skip_test "wine64 is not installed (apt-get install wine wine64)"
-
-app=$(realpath -e "$app")
-driver=$(realpath -e "$driver")
-dll=$(realpath -e "$dll")
-mkdir -p "$work" "$(dirname "$prefix")"
-work=$(realpath -e "$work")
-prefix=$(realpath -m "$prefix")
-
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# shellcheck source=wine_lib.sh
+source "$here/wine_lib.sh"
+wine_parse_args "app driver dll prefix work" "$@"
+wine_require
+wine_setup
 # A Chinese system's ANSI code page (936), as the program's texts expect;
 # nothing checked here depends on the fonts.
 if locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
@@ -59,55 +35,20 @@ else
 fi
 
 t0=$(date +%s%N)
-ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
-
-passed=0 failed=0
-check() { # MESSAGE COMMAND...: runs COMMAND; counts and reports the result
-	local message=$1
-	shift
-	if "$@"; then
-		passed=$((passed + 1))
-		printf 'ok    %s\n' "$message"
-	else
-		failed=$((failed + 1))
-		printf 'FAIL  %s\n' "$message"
-	fi
-}
-equals() { [[ "$1" == "$2" ]] || { printf '      got "%s", expected "%s"\n' "$1" "$2"; return 1; }; }
-matches() { [[ "$1" =~ $2 ]] || { printf '      got "%s", expected to match %s\n' "$1" "$2"; return 1; }; }
-finish() {
-	echo "$passed passed, $failed failed ($(ms_since "$t0") ms)"
-	[[ $failed -eq 0 ]]
-}
 # Ends the run early when a step that everything after it needs went wrong.
 give_up() {
-	failed=$((failed + 1))
-	printf 'FAIL  %s (the remaining checks cannot run)\n' "$*"
-	finish || true
-	exit 1
+	fail "$* (the remaining checks cannot run)"
+	echo "$(ms_since "$t0") ms"
+	end_checks
 }
 
 # --- the Wine prefix ------------------------------------------------------------
-# Kept between runs; remade when these settings change.
-prefix_stamp="e2e98-1 MorvekScan.exe=win98, unmanaged"
-make_prefix() {
-	rm -rf "$prefix"
-	DISPLAY= "$wine" wineboot -u >/dev/null 2>&1 || true
-	"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-	# Windows 98 for the program alone: the driver keeps the default version.
-	"$wine" reg add 'HKCU\Software\Wine\AppDefaults\MorvekScan.exe' /v Version /t REG_SZ /d win98 /f \
-		>/dev/null 2>&1
-	# No window manager runs on Xvfb: unmanaged windows spare the X11 driver
-	# its wait for a manager's answer.
-	"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-	"$wineserver" -w
-	printf '%s\n' "$prefix_stamp" >"$prefix/.morvek-e2e98-ready"
+# Windows 98 for the program alone: the driver keeps the default version.
+# shellcheck disable=SC2317 # called by wine_prefix, which shellcheck does not follow
+as_win98() {
+	wine_reg 'HKCU\Software\Wine\AppDefaults\MorvekScan.exe' Version REG_SZ win98
 }
-(
-	flock 9
-	[[ "$(cat "$prefix/.morvek-e2e98-ready" 2>/dev/null)" == "$prefix_stamp" ]] || make_prefix
-) 9>"$prefix.lock"
-lib_defer "WINEPREFIX='$prefix' '$wineserver' -k 2>/dev/null"
+wine_prefix "e2e98-1 MorvekScan.exe=win98, unmanaged" .morvek-e2e98-ready as_win98
 echo "prefix ready after $(ms_since "$t0") ms"
 
 # --- drives -----------------------------------------------------------------------
@@ -117,14 +58,9 @@ echo "prefix ready after $(ms_since "$t0") ms"
 # scan's last 128-sector read runs over the end and must still count as good.
 disk0_sectors=996030
 disk1_sectors=2000000
-images=$work/images
-rm -rf "$images" && mkdir -p "$images"
-rm -f "$prefix"/dosdevices/physicaldrive*
-make_sparse_image "$images/disk0.img" "$disk0_sectors"
-make_sparse_image "$images/disk1.img" "$disk1_sectors"
-ln -s "$images/disk0.img" "$prefix/dosdevices/physicaldrive0"
-ln -s "$images/disk1.img" "$prefix/dosdevices/physicaldrive1"
-lib_defer "rm -f '$prefix'/dosdevices/physicaldrive*"
+wine_reset_drives
+wine_image_drive 0 "$disk0_sectors"
+wine_image_drive 1 "$disk1_sectors"
 
 # The program's folder: the executable and, in session 1, the DLL beside it.
 appdir=$work/app98
@@ -133,41 +69,8 @@ cp "$app" "$appdir/MorvekScan.exe"
 cp "$dll" "$appdir/Halvex32.dll"
 
 # --- the X server -------------------------------------------------------------------
-display=
-for n in $(seq 141 190); do
-	[[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-	Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-	xvfb_pid=$!
-	lib_defer "kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null"
-	for _ in $(seq 100); do
-		[[ -e /tmp/.X11-unix/X$n ]] && break
-		kill -0 "$xvfb_pid" 2>/dev/null || break
-		sleep 0.05
-	done
-	if [[ -e /tmp/.X11-unix/X$n ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
-		display=:$n
-		break
-	fi
-done
-[[ -n $display ]] || fail_test "Xvfb did not start ($(cat "$work/xvfb.log"))"
-export DISPLAY=$display
-# The prefix's processes go before their X server does.
-lib_defer "WINEPREFIX='$prefix' '$wineserver' -k 2>/dev/null"
-"$wineserver" -w # a session left from a command without DISPLAY would show no window
+wine_start_x 141 190
 
-drive() { "$wine" "$driver" "$@"; }
-# The report with its date and scan-time lines put in a fixed form, as UTF-8.
-normalised_report() {
-	iconv -f GBK -t UTF-8 "$1" |
-		sed -E 's/^(硬盘扫描报告 )[0-9]{4}年[0-9]{1,2}月[0-9]{1,2}日\r$/\1<DATE>\r/; s/^(扫描时间 : )[0-9]+:[0-9]+:[0-9]+\r$/\1<TIME>\r/'
-}
-expected_report() { # DESC SIZE UNIT AREA RESULT PROMO1 PROMO2
-	local sep
-	sep=$(printf '%.0s-' $(seq 85))
-	printf '%s\r\n' "Morvek磁盘扫描V1.1.20071201" "硬盘扫描报告 <DATE>" "" "硬盘型号 : $1" "硬盘大小 : $2" \
-		"扫描单位 : $3" "已扫描区域 : $4" "扫描时间 : <TIME>" "" "扫描结果: $5" "" "" "$sep" "$6" "" "$7" "$sep"
-}
-report_line() { iconv -f GBK -t UTF-8 "$1" | sed -n "${2}p" | tr -d '\r'; }
 log_lines() { tr -d '\r' <"$1" 2>/dev/null | grep -cF -- "$2" || true; } # FILE TEXT: lines holding TEXT
 box_field() { sed -n "s/^$1 //p" <<<"$2"; }
 
@@ -261,6 +164,7 @@ check "no Halvex32.dll left where the loader could find one" \
 start_session "9x without DLL" "$run2"
 
 appdir_win=$("$wine" winepath -w "$appdir" 2>/dev/null | tr -d '\r') || appdir_win=
+# shellcheck disable=SC1003 # no quote is escaped: the regex's \\ is a backslash
 check "the program's folder has a Windows path ($appdir_win)" matches "$appdir_win" '^[A-Z]:\\'
 check "Scan.log names the executable's folder in the loader's error line" \
 	equals "$(log_lines "$run2/Scan.log" "load halvex32.dll error. dllname=${appdir_win}\\Halvex32.dll")" "1"
@@ -285,4 +189,5 @@ closed=$(drive close 10000) || closed=
 check "closing with no disk ends the program ($closed)" matches "$closed" '^exited 0 '
 wait "$app_pid" 2>/dev/null || true
 
-finish
+echo "$(ms_since "$t0") ms"
+end_checks

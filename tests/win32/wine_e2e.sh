@@ -16,25 +16,11 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-app= driver= prefix= work= docs=
-while [[ $# -gt 0 ]]; do
-	case $1 in
-	--app) app=$2; shift 2 ;;
-	--driver) driver=$2; shift 2 ;;
-	--prefix) prefix=$2; shift 2 ;;
-	--work) work=$2; shift 2 ;;
-	--docs) docs=$2; shift 2 ;;
-	*) echo "wine_e2e.sh: unknown argument $1" >&2; exit 2 ;;
-	esac
-done
-[[ -n $app && -n $driver && -n $prefix && -n $work ]] || { echo "usage: see the top of $0" >&2; exit 2; }
+# shellcheck source=wine_lib.sh
+source "$here/wine_lib.sh"
+wine_parse_args "app driver prefix work docs?" "$@"
+wine_require
 
-source "$here/../e2e/lib.sh"
-
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-command -v Xvfb >/dev/null || skip_test "Xvfb is not installed (apt-get install xvfb xauth)"
-[[ -x $wine ]] || skip_test "wine64 is not installed (apt-get install wine wine64)"
 # What the program is tested with; missing pieces are failures, not skips:
 # without them the window would not look as it does on a Chinese Windows.
 locales=$(locale -a 2>/dev/null || true)
@@ -45,66 +31,20 @@ grep -q 'AR PL SungtiL GB' <<<"$fonts" || fail_test "font AR PL SungtiL GB missi
 command -v xwd >/dev/null || fail_test "xwd is missing (apt-get install x11-apps)"
 [[ -x /usr/bin/convert && -x /usr/bin/compare ]] || fail_test "ImageMagick is missing (apt-get install imagemagick)"
 
-app=$(realpath -e "$app")
-driver=$(realpath -e "$driver")
-mkdir -p "$work" "$(dirname "$prefix")"
-work=$(realpath -e "$work")
-prefix=$(realpath -m "$prefix")
-[[ -z $docs ]] || { mkdir -p "$docs"; docs=$(realpath -e "$docs"); }
-
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+wine_setup
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 
-passed=0 failed=0 skipped=0
-check() { # MESSAGE COMMAND...: runs COMMAND; counts and reports the result
-	local message=$1
-	shift
-	if "$@"; then
-		passed=$((passed + 1))
-		printf 'ok    %s\n' "$message"
-	else
-		failed=$((failed + 1))
-		printf 'FAIL  %s\n' "$message"
-	fi
-}
-skip_check() {
-	skipped=$((skipped + 1))
-	printf 'skip  %s\n' "$*"
-}
-equals() { [[ "$1" == "$2" ]] || { printf '      got "%s", expected "%s"\n' "$1" "$2"; return 1; }; }
-matches() { [[ "$1" =~ $2 ]] || { printf '      got "%s", expected to match %s\n' "$1" "$2"; return 1; }; }
-finish() {
-	echo "$passed passed, $failed failed, $skipped skipped"
-	[[ $failed -eq 0 ]]
-}
-
 # --- the Wine prefix ------------------------------------------------------------
-# Kept between runs (making one takes 15 to 20 s); remade when this script's
-# settings change.
-prefix_stamp="e2e-2 SimSun=AR PL SungtiL GB, unmanaged"
-make_prefix() {
-	rm -rf "$prefix"
-	DISPLAY= "$wine" wineboot -u >/dev/null 2>&1 || true
-	"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-	# The dialog's font "宋体" (SimSun) is drawn with AR PL SungtiL GB, whose
-	# metrics match SimSun's: 9 pt gives 1.5 pixels per dialog unit.
+# The dialog's font "宋体" (SimSun) is drawn with AR PL SungtiL GB, whose
+# metrics match SimSun's: 9 pt gives 1.5 pixels per dialog unit.
+# shellcheck disable=SC2317 # called by wine_prefix, which shellcheck does not follow
+replace_simsun() {
 	local name
 	for name in "宋体" SimSun; do
-		"$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$name" /t REG_SZ /d "AR PL SungtiL GB" /f \
-			>/dev/null 2>&1
+		wine_reg 'HKCU\Software\Wine\Fonts\Replacements' "$name" REG_SZ "AR PL SungtiL GB"
 	done
-	# No window manager runs on Xvfb: unmanaged windows spare the X11 driver
-	# its wait for a manager's answer (2 s whenever a window is hidden).
-	"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-	"$wineserver" -w
-	printf '%s\n' "$prefix_stamp" >"$prefix/.morvek-e2e-ready"
 }
-(
-	flock 9
-	[[ "$(cat "$prefix/.morvek-e2e-ready" 2>/dev/null)" == "$prefix_stamp" ]] || make_prefix
-) 9>"$prefix.lock"
-lib_defer "WINEPREFIX='$prefix' '$wineserver' -k 2>/dev/null"
+wine_prefix "e2e-2 SimSun=AR PL SungtiL GB, unmanaged" .morvek-e2e-ready replace_simsun
 
 # --- drives -----------------------------------------------------------------------
 # Sizes are whole cylinders of 255 x 63 sectors: that is what Wine's mapped
@@ -112,14 +52,9 @@ lib_defer "WINEPREFIX='$prefix' '$wineserver' -k 2>/dev/null"
 cyl=16065
 disk0_sectors=$((64 * cyl))  # 1,028,160 sectors: 502 M, cells of 205 K; read in a few seconds
 disk1_sectors=78156225       # 4865 cylinders: 37 G, cells of 15 M; never read to its end here
-images=$work/images
-rm -rf "$images" && mkdir -p "$images"
-rm -f "$prefix"/dosdevices/physicaldrive*
-make_sparse_image "$images/disk0.img" "$disk0_sectors"
-make_sparse_image "$images/disk1.img" "$disk1_sectors"
-ln -s "$images/disk0.img" "$prefix/dosdevices/physicaldrive0"
-ln -s "$images/disk1.img" "$prefix/dosdevices/physicaldrive1"
-lib_defer "rm -f '$prefix'/dosdevices/physicaldrive*"
+wine_reset_drives
+wine_image_drive 0 "$disk0_sectors"
+wine_image_drive 1 "$disk1_sectors"
 
 # A drive with bad sectors: the faultfs file itself (a loop device over it
 # would be a block device, whose size Wine does not tell). 20 cylinders make
@@ -131,33 +66,14 @@ fault_bad="100000-100000 200000-200127"
 if [[ -n ${FAULTFS:-} && -x ${FAULTFS:-} ]] && have_fuse; then
 	fault_dir=$(lib_tmpdir)
 	if mount_faultfs "$fault_dir" $((fault_sectors * 512)) "$fault_bad" ""; then
-		ln -s "$fault_dir/disk.img" "$prefix/dosdevices/physicaldrive2"
+		wine_link_drive 2 "$fault_dir/disk.img"
 		fault=1
 	fi
 fi
 
 # --- the X server -------------------------------------------------------------------
-display=
-for n in $(seq 91 140); do
-	[[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-	Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-	xvfb_pid=$!
-	lib_defer "kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null"
-	for _ in $(seq 100); do
-		[[ -e /tmp/.X11-unix/X$n ]] && break
-		kill -0 "$xvfb_pid" 2>/dev/null || break
-		sleep 0.05
-	done
-	if [[ -e /tmp/.X11-unix/X$n ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
-		display=:$n
-		break
-	fi
-done
-[[ -n $display ]] || fail_test "Xvfb did not start ($(cat "$work/xvfb.log"))"
-export DISPLAY=$display
-"$wineserver" -w # a session left from a command without DISPLAY would show no window
+wine_start_x 91 140
 
-drive() { "$wine" "$driver" "$@"; }
 screenshot() { # FILE [X Y W H]: the screen, or that part of it, as PNG
 	local file=$1
 	shift
@@ -176,18 +92,6 @@ pixels_differ() { # A B: number of pixels that differ
 pixel() { # FILE X Y: "R,G,B" of one pixel
 	/usr/bin/convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- | sed -n 's/^0,0: (\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
 }
-# The report with its date and scan-time lines put in a fixed form, as UTF-8.
-normalised_report() {
-	iconv -f GBK -t UTF-8 "$1" |
-		sed -E 's/^(硬盘扫描报告 )[0-9]{4}年[0-9]{1,2}月[0-9]{1,2}日\r$/\1<DATE>\r/; s/^(扫描时间 : )[0-9]+:[0-9]+:[0-9]+\r$/\1<TIME>\r/'
-}
-expected_report() { # DESC SIZE UNIT AREA RESULT PROMO1 PROMO2
-	local sep
-	sep=$(printf '%.0s-' $(seq 85))
-	printf '%s\r\n' "Morvek磁盘扫描V1.1.20071201" "硬盘扫描报告 <DATE>" "" "硬盘型号 : $1" "硬盘大小 : $2" \
-		"扫描单位 : $3" "已扫描区域 : $4" "扫描时间 : <TIME>" "" "扫描结果: $5" "" "" "$sep" "$6" "" "$7" "$sep"
-}
-report_line() { iconv -f GBK -t UTF-8 "$1" | sed -n "${2}p" | tr -d '\r'; }
 
 # --- reference pictures ----------------------------------------------------------------
 # The same scan, run here without a window by the driver through the same
@@ -263,8 +167,7 @@ started=$(date +%s%N)
 drive click 1000
 drive wait-text 1027 100 120000 >/dev/null
 drive wait-visible 1000 1 20000
-seconds=$(((($(date +%s%N) - started) / 1000000)))
-echo "full run of disk 0 (502 M): ${seconds} ms, speed label $(drive text 1020)"
+echo "full run of disk 0 (502 M): $(ms_since "$started") ms, speed label $(drive text 1020)"
 check "a second Start creates no second chart window" equals "$(drive chart-count)" "1"
 check "after the run Start is back and Stop hidden" equals "$(drive visible 1000)$(drive visible 1014)" "10"
 check "no bad blocks on the image" equals "$(drive text 1024)" "0"
@@ -306,8 +209,7 @@ if [[ $fault == 1 && ${combo[0]} == "count 3" && -n ${ref2:-} ]]; then
 	check "red cells where the bad ranges are: chart equals the renderer's ($diff_count pixels differ)" \
 		equals "$diff_count" "0"
 elif [[ $fault == 1 ]]; then
-	failed=$((failed + 1))
-	echo "FAIL  the bad-sector drive (physicaldrive2, a read-only faultfs file) is not in the disk list"
+	fail "the bad-sector drive (physicaldrive2, a read-only faultfs file) is not in the disk list"
 else
 	skip_check "bad-sector drive: FAULTFS (the built tests/tools/faultfs) not given or FUSE not usable"
 fi
@@ -347,4 +249,4 @@ check "the Wine process is gone" bash -c "! kill -0 $app_pid 2>/dev/null"
 check "the report of the interrupted run is written" \
 	equals "$(report_line "$run2/kestrune.log" 4)" "硬盘型号 : Disk 1: "
 
-finish
+end_checks
