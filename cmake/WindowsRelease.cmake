@@ -2,6 +2,13 @@
 # the one version definition, and the release package. Included by the
 # top-level CMakeLists.txt in Windows builds, after every target exists.
 
+# Windows XP has no GetTickCount64; the runtime's thread library imports it.
+# Each shipped module carries its own (platform/win32/TickCount64.h tells why
+# as a source of the module itself, not through a library).
+set(MORVEK_TICK_COUNT64 ${PROJECT_SOURCE_DIR}/platform/win32/TickCount64.cpp)
+target_sources(MorvekScan PRIVATE ${MORVEK_TICK_COUNT64})
+target_sources(halvex32 PRIVATE ${MORVEK_TICK_COUNT64})
+
 # The version, from res/Version.h (which the VERSIONINFO resource includes).
 set(MORVEK_VERSION_HEADER ${PROJECT_SOURCE_DIR}/res/Version.h)
 set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${MORVEK_VERSION_HEADER})
