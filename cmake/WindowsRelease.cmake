@@ -32,3 +32,39 @@ if(NOT MORVEK_VERSION_TEXT STREQUAL morvek_expected)
   message(FATAL_ERROR "${MORVEK_VERSION_HEADER}: MORVEK_VERSION_TEXT '${MORVEK_VERSION_TEXT}' "
                       "does not match the fields, which say '${morvek_expected}'")
 endif()
+
+# The release package of the i686 build:
+#   cmake --build --preset win32 --target package
+# makes build/win32/MorvekScan-<version>-win32.zip with the program, the disk
+# DLL and the read-me, all at the top of the archive.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  configure_file(${PROJECT_SOURCE_DIR}/res/ReadMe.txt.in ${PROJECT_BINARY_DIR}/package/ReadMe.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  # The DLL's import library is no part of the release.
+  install(TARGETS MorvekScan halvex32
+          RUNTIME DESTINATION .
+          ARCHIVE DESTINATION lib COMPONENT devel EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_BINARY_DIR}/package/ReadMe.txt DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME MorvekScan)
+  set(CPACK_PACKAGE_VENDOR Morvek)
+  set(CPACK_PACKAGE_VERSION ${MORVEK_VERSION_TEXT})
+  set(MORVEK_PACKAGE_NAME MorvekScan-${MORVEK_VERSION_TEXT}-win32)
+  set(CPACK_PACKAGE_FILE_NAME ${MORVEK_PACKAGE_NAME})
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR})
+  include(CPack)
+endif()
+
+if(BUILD_TESTING AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  add_test(NAME win32.package
+           COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR}
+                   -DPACKAGE=${MORVEK_PACKAGE_NAME}.zip -DPYTHON=${Python3_EXECUTABLE}
+                   -DPE_CHECK=${PROJECT_SOURCE_DIR}/tests/win32/pe_check.py
+                   -DALLOW=${PROJECT_SOURCE_DIR}/tests/win32/xp_sp3_imports.txt
+                   -DVERSION_HEADER=${MORVEK_VERSION_HEADER} -DVERSION=${MORVEK_VERSION_TEXT}
+                   -P ${PROJECT_SOURCE_DIR}/tests/win32/check_package.cmake)
+  set_tests_properties(win32.package PROPERTIES LABELS unit TIMEOUT 600)
+endif()
