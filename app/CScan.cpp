@@ -63,8 +63,8 @@ void CScan::OnStart() {
   ++m_nRunCount;
   m_view.UpdateWindow();
 
-  m_run.Start(RunSetup{m_disk, m_ident, m_nSelDisk, m_pChart.get(),
-                       [this](const RunResult& result) { OnRunEnded(result); }});
+  m_run.Start(
+      RunSetup{m_disk, m_ident, m_nSelDisk, m_pChart.get(), [this](const RunResult& result) { OnRunEnded(result); }});
   m_view.ShowRunning(true);
 }
 

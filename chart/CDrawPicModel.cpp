@@ -95,7 +95,8 @@ bool CDrawPicModel::PaintCell(int32_t cell, uint32_t color) {
   if (index < 0) return false;
   SetShown(index, 1);
   // All points of a cell lie on y = cell; x runs 0, cell, 2 cell ... 6 cell.
-  for (int j = 0; j <= 6; ++j) AddPoint(name, static_cast<float>(j) * static_cast<float>(cell), static_cast<float>(cell));
+  for (int j = 0; j <= 6; ++j)
+    AddPoint(name, static_cast<float>(j) * static_cast<float>(cell), static_cast<float>(cell));
   return true;
 }
 
@@ -110,8 +111,7 @@ std::vector<CDrawPicCurveState> CDrawPicModel::SnapshotCurves() const {
   std::lock_guard<std::mutex> hold(m_lock);
   states.reserve(m_curves.size());
   for (const auto& curve : m_curves) {
-    states.push_back({curve->m_color, curve->m_shown.load(),
-                      static_cast<int32_t>(curve->m_points.size())});
+    states.push_back({curve->m_color, curve->m_shown.load(), static_cast<int32_t>(curve->m_points.size())});
   }
   return states;
 }

@@ -31,8 +31,7 @@ class CDrawPicCurve {
  public:
   static constexpr uint32_t kDefaultColor = 0xFF0000;  // pure blue (0x00BBGGRR)
 
-  explicit CDrawPicCurve(std::string name, uint32_t color = kDefaultColor)
-      : m_name(std::move(name)), m_color(color) {}
+  explicit CDrawPicCurve(std::string name, uint32_t color = kDefaultColor) : m_name(std::move(name)), m_color(color) {}
   CDrawPicCurve(const CDrawPicCurve&) = delete;
   CDrawPicCurve& operator=(const CDrawPicCurve&) = delete;
 

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-
-void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth,
-              int clientHeight) {
+void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight) {
   surface.FillRect(0, 0, clientWidth, clientHeight, model.m_backColor);
   const int pitch = CDrawPicModel::kCellPitch;
   for (int row = 0; row < CDrawPicModel::kRows; ++row) {
@@ -41,8 +39,7 @@ void DrawCells(const CDrawPicModel& model, CPixelSurface& surface, ScanLog* log)
   }
 }
 
-void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight,
-                ScanLog* log) {
+void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight, ScanLog* log) {
   DrawGrid(model, surface, clientWidth, clientHeight);
   DrawCells(model, surface, log);
 }

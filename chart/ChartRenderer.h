@@ -15,8 +15,7 @@ constexpr int kGridLineStartY = 458;  // vertical lines cover y = 458 down to 1
 
 // Background over the whole client rectangle in m_backColor, then the 46
 // horizontal and 54 vertical grid lines in m_gridColor.
-void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth,
-              int clientHeight);
+void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight);
 
 // One cell per curve, in list order. A drawn cell (flag set, at least one
 // point) gets its 9 x 9 square in the curve colour and, along its right and
@@ -26,5 +25,4 @@ void DrawGrid(const CDrawPicModel& model, CPixelSurface& surface, int clientWidt
 void DrawCells(const CDrawPicModel& model, CPixelSurface& surface, ScanLog* log);
 
 // Everything a paint does: DrawGrid, then DrawCells.
-void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight,
-                ScanLog* log);
+void PaintChart(const CDrawPicModel& model, CPixelSurface& surface, int clientWidth, int clientHeight, ScanLog* log);

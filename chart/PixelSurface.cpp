@@ -52,7 +52,7 @@ void CPixelSurface::InvertFrame(int left, int top, int right, int bottom) {
   if (left >= right || top >= bottom) return;
   const long long l = static_cast<long long>(left) - m_originX;
   const long long t = static_cast<long long>(top) - m_originY;
-  const long long r = static_cast<long long>(right) - m_originX;  // exclusive
+  const long long r = static_cast<long long>(right) - m_originX;   // exclusive
   const long long b = static_cast<long long>(bottom) - m_originY;  // exclusive
   const long long cl = std::max<long long>(l, 0);
   const long long cr = std::min<long long>(r, m_width);

@@ -203,7 +203,7 @@ uint32_t CDisk::ReadWriteSector(uint8_t command, uint8_t driveCode, uint32_t sta
       // No retry and no fall-back to single sectors: one failed chunk fails
       // the whole call.
       m_ports.log.Write(m_bNt ? "CDisk::ReadWriteSector ReadWriteSectorNt some bad sectors\r\n"
-                                      : "CDisk::ReadWriteSector ReadWriteSector9x some bad sectors\r\n");
+                              : "CDisk::ReadWriteSector ReadWriteSector9x some bad sectors\r\n");
       return 0;
     }
     total += bytes;

@@ -10,7 +10,8 @@
 constexpr uint32_t kFixedDiskHeads = 255;
 constexpr uint32_t kFixedDiskSectorsPerTrack = 63;
 constexpr uint32_t kFixedDiskSectorBytes = 512;
-constexpr uint64_t kFixedDiskCylinderBytes = uint64_t{kFixedDiskHeads} * kFixedDiskSectorsPerTrack * kFixedDiskSectorBytes;
+constexpr uint64_t kFixedDiskCylinderBytes =
+    uint64_t{kFixedDiskHeads} * kFixedDiskSectorsPerTrack * kFixedDiskSectorBytes;
 constexpr int32_t kFixedMedia = 12;      // FixedMedia
 constexpr int32_t kRemovableMedia = 11;  // RemovableMedia
 

@@ -20,7 +20,8 @@ uint64_t LittleEndian64(const unsigned char* p) {
 
 DeviceHandle NtDeviceIo::OpenDrive(int number) {
   const std::string name = StrFormat("\\\\.\\PHYSICALDRIVE%d", number);
-  DeviceHandle h = m_calls.CreateFileA(name, kGenericRead | kGenericWrite, kFileShareReadWrite, kWriteThroughNoBuffering);
+  DeviceHandle h =
+      m_calls.CreateFileA(name, kGenericRead | kGenericWrite, kFileShareReadWrite, kWriteThroughNoBuffering);
   if (h == kInvalidDevice) {
     // A write-protected disk (or a read-only image behind the device) refuses
     // write access; the program only ever reads, so read access is enough.

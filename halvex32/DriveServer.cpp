@@ -51,7 +51,7 @@ void DriveServer::Enumerate() {
     r.cylinders = static_cast<uint32_t>(g.cylinders);
     r.sectorsPerCylinder = static_cast<uint32_t>(r.heads) * r.sectorsPerTrack;
     r.totalSectors = r.sectorsPerCylinder * r.cylinders;  // the table's 32 bits wrap
-    m_drives[m_count] = drive;  // kept open for the reads to come
+    m_drives[m_count] = drive;                            // kept open for the reads to come
     ++m_count;
   }
   m_enumerated = true;

@@ -11,7 +11,7 @@ constexpr DriveHandle kNoDrive = -1;
 
 struct DriveGeometry {
   uint64_t cylinders = 0;
-  uint32_t heads = 0;            // tracks per cylinder
+  uint32_t heads = 0;  // tracks per cylinder
   uint32_t sectorsPerTrack = 0;
 };
 

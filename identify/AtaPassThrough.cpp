@@ -81,14 +81,13 @@ std::optional<AtaReturnRegisters> ParseAtaReturnSense(const uint8_t* sense, std:
   const uint8_t responseCode = sense[0] & 0x7F;
   if (responseCode == kSenseDescriptorCurrent || responseCode == kSenseDescriptorDeferred)
     return ParseDescriptorSense(sense, length);
-  if (responseCode == kSenseFixedCurrent || responseCode == kSenseFixedDeferred)
-    return ParseFixedSense(sense, length);
+  if (responseCode == kSenseFixedCurrent || responseCode == kSenseFixedDeferred) return ParseFixedSense(sense, length);
   return std::nullopt;
 }
 
 bool IsPacketDeviceAbort(const AtaReturnRegisters& regs) {
-  return (regs.status & kAtaStatusErr) != 0 && (regs.error & kAtaErrorAbrt) != 0 &&
-         regs.lbaMid == 0x14 && regs.lbaHigh == 0xEB;
+  return (regs.status & kAtaStatusErr) != 0 && (regs.error & kAtaErrorAbrt) != 0 && regs.lbaMid == 0x14 &&
+         regs.lbaHigh == 0xEB;
 }
 
 bool IdentifyChecksumValid(const IdentifyBlock& block) {

@@ -63,8 +63,7 @@ void CDriveIdentifier::RunNtPass(IIdentifyNtPort& port) {
     if (deviceMap == 0) continue;
     // Bits 4 to 7 of the map flag the ATAPI devices, bit 4 + n for drive n.
     const bool atapi = ((deviceMap >> n) & 0x10) != 0;
-    const IdentifyRequest request =
-        MakeIdentifyRequest(n, atapi ? kAtaIdentifyPacketDevice : kAtaIdentifyDevice);
+    const IdentifyRequest request = MakeIdentifyRequest(n, atapi ? kAtaIdentifyPacketDevice : kAtaIdentifyDevice);
     IdentifyBlock block{};
     if (drive->Identify(request, block)) strModol[static_cast<std::size_t>(n)] = ExtractModelText(block);
   }

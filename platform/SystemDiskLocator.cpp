@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-
 namespace {
 constexpr uint32_t kLinkBufferSize = 256;
 

@@ -7,17 +7,17 @@
 #define IDD_SCAN_DIALOG 129  // the scan window's template
 
 // Skin bitmaps: 24-bit, bottom-up, uncompressed.
-#define IDB_BACKGROUND 131   // 800 x 583, the client area
-#define IDB_START 132        // 94 x 28
+#define IDB_BACKGROUND 131  // 800 x 583, the client area
+#define IDB_START 132       // 94 x 28
 #define IDB_START_HOVER 133
-#define IDB_START_DOWN 134   // pressed looks, not used by the default layout
+#define IDB_START_DOWN 134  // pressed looks, not used by the default layout
 #define IDB_EXIT 136
 #define IDB_EXIT_HOVER 137
 #define IDB_EXIT_DOWN 138
 #define IDB_STOP 143
 #define IDB_STOP_HOVER 144
 #define IDB_STOP_DOWN 145
-#define IDB_BANNER 157       // 800 x 100, normal and hover look of the banner button
+#define IDB_BANNER 157  // 800 x 100, normal and hover look of the banner button
 
 // Controls of IDD_SCAN_DIALOG.
 #define IDC_START 1000

@@ -3,7 +3,9 @@
 #include "platform/Format.h"
 #include "scan/ReportTexts.h"
 
-std::string DiskDescription(int slot, const std::string& model) { return StrFormat("Disk %d: %s", slot, model.c_str()); }
+std::string DiskDescription(int slot, const std::string& model) {
+  return StrFormat("Disk %d: %s", slot, model.c_str());
+}
 
 std::string DurationText(uint32_t seconds) {
   return StrFormat("%d:%d:%d", static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
@@ -11,7 +13,8 @@ std::string DurationText(uint32_t seconds) {
 }
 
 std::string ScannedAreaText(uint32_t pos) {
-  return pos < 2097152 ? StrFormat("%d M", static_cast<int>(pos >> 11)) : StrFormat("%d G", static_cast<int>(pos >> 21));
+  return pos < 2097152 ? StrFormat("%d M", static_cast<int>(pos >> 11))
+                       : StrFormat("%d G", static_cast<int>(pos >> 21));
 }
 
 const char* ReportResultLine(bool clean) { return clean ? kResultClean : kResultBad; }

@@ -50,7 +50,7 @@ struct RunResult {
 
 // What Start hands a run.
 struct RunSetup {
-  CDisk& disk;             // the selected disk already made active
+  CDisk& disk;  // the selected disk already made active
   const CDriveIdentifier& models;
   // The window's selection, read at every cell and when the report names the
   // disk (a selection changed during a run is followed).

@@ -1,7 +1,6 @@
 #include "skin/SkinButtonState.h"
 
-bool CSkinButtonState::LoadImages(ISkinImageStore& store, uint16_t normalId, uint16_t pressedId,
-                                  uint16_t hoverId) {
+bool CSkinButtonState::LoadImages(ISkinImageStore& store, uint16_t normalId, uint16_t pressedId, uint16_t hoverId) {
   store.ReleaseAll();
   if (!store.Load(SkinImage::kNormal, normalId)) return false;
   if (pressedId != 0 && !store.Load(SkinImage::kPressed, pressedId)) return false;

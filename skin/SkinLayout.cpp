@@ -19,6 +19,4 @@ const SkinBitmapInfo* FindSkinBitmap(uint16_t resourceId) {
   return nullptr;
 }
 
-SkinBlit SkinBackgroundBlit(const SkinRect& client) {
-  return SkinBlit{0, 0, client.Width(), client.Height(), 0, 0};
-}
+SkinBlit SkinBackgroundBlit(const SkinRect& client) { return SkinBlit{0, 0, client.Width(), client.Height(), 0, 0}; }

@@ -36,7 +36,7 @@ enum class SkinButtonRole { kStart, kExit, kStop, kBanner };
 struct SkinButtonPlace {
   SkinButtonRole role;
   uint16_t controlId;
-  uint16_t normalId;   // images handed to LoadImages; 0 = none
+  uint16_t normalId;  // images handed to LoadImages; 0 = none
   uint16_t pressedId;
   uint16_t hoverId;
   int32_t x;  // client coordinates, pixels

@@ -60,7 +60,8 @@ int ListDisks(const Options& options) {
   const DiskTable& table = disk.Table();
   for (uint32_t slot = 0; slot < table.count; ++slot) {
     const uint32_t total = table.records[slot].totalSectors;
-    std::printf("%s\t%s\t%s\n", DiskDescription(static_cast<int>(slot), identifier.GetModel(static_cast<int>(slot))).c_str(),
+    std::printf("%s\t%s\t%s\n",
+                DiskDescription(static_cast<int>(slot), identifier.GetModel(static_cast<int>(slot))).c_str(),
                 DiskSizeText(total).c_str(), CellSizeText(total).c_str());
   }
   return kExitClean;
@@ -88,8 +89,8 @@ int ScanOneDisk(const Options& options) {
 
   const int count = static_cast<int>(scan.Disk().Table().count);
   if (options.disk >= count) {
-    std::fprintf(stderr, "morvek-scan: there is no disk %d; the disk list has %d (0 to %d, see --list)\n",
-                 options.disk, count, count - 1);
+    std::fprintf(stderr, "morvek-scan: there is no disk %d; the disk list has %d (0 to %d, see --list)\n", options.disk,
+                 count, count - 1);
     return kExitUsage;
   }
   m.Log().Release();
@@ -139,7 +140,8 @@ int ScanOneDisk(const Options& options) {
   if (result.reportWritten) {
     std::printf("Report: %s\n", AbsolutePath(kReportFile).c_str());
   } else {
-    std::fprintf(stderr, "morvek-scan: the scan report could not be written: %s\n", WhyNotWritable(kReportFile).c_str());
+    std::fprintf(stderr, "morvek-scan: the scan report could not be written: %s\n",
+                 WhyNotWritable(kReportFile).c_str());
   }
   std::printf("Result: %s\n", ResultLineText(result.reportWritten, result.clean).c_str());
   std::printf("Bad blocks: %zu\n", failed.size());

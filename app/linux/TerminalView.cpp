@@ -134,7 +134,8 @@ TerminalPainter::TerminalPainter(std::FILE* out, bool terminal, int rows, int co
 
 void TerminalPainter::Update(TerminalView& view, const CDrawPicModel* chart, bool stopping, bool force) {
   if (!m_terminal) {
-    for (const ScanLabels& labels : view.TakePercentChanges()) std::fprintf(m_out, "%s\n", ProgressLine(labels).c_str());
+    for (const ScanLabels& labels : view.TakePercentChanges())
+      std::fprintf(m_out, "%s\n", ProgressLine(labels).c_str());
     std::fflush(m_out);
     return;
   }

@@ -135,9 +135,7 @@ void CScanWindow::OnOK() {
   m_skinButtons.ResetHover();
 }
 
-void CScanWindow::OnWebSite() {
-  ::ShellExecuteA(nullptr, nullptr, kWebAddress, nullptr, nullptr, SW_SHOWNORMAL);
-}
+void CScanWindow::OnWebSite() { ::ShellExecuteA(nullptr, nullptr, kWebAddress, nullptr, nullptr, SW_SHOWNORMAL); }
 
 void CScanWindow::OnSelchangeDisk() { m_scan.OnSelchangeDisk(m_cbDisks.GetCurSel()); }
 
@@ -285,9 +283,7 @@ void CScanWindow::SetControlText(int id, const std::string& text) {
   Submit(ViewUpdate{ViewUpdate::Kind::SetText, id, false, text});
 }
 
-void CScanWindow::EnableControl(int id, bool enable) {
-  Submit(ViewUpdate{ViewUpdate::Kind::Enable, id, enable, {}});
-}
+void CScanWindow::EnableControl(int id, bool enable) { Submit(ViewUpdate{ViewUpdate::Kind::Enable, id, enable, {}}); }
 
 void CScanWindow::ShowControl(int id, bool show) { Submit(ViewUpdate{ViewUpdate::Kind::Show, id, show, {}}); }
 

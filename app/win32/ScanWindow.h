@@ -24,8 +24,8 @@
 #include "app/win32/DialogBase.h"
 #include "app/win32/ViewUpdateQueue.h"
 #include "app/win32/Win32Platform.h"
-#include "res/resource.h"
 #include "platform/win32/GdiHandles.h"
+#include "res/resource.h"
 #include "skin/win32/SkinButton.h"
 
 // The light blue brush of every label's background (0xFEE9E1), made with the

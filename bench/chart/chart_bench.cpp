@@ -40,8 +40,7 @@ Stats Measure(int repeats, F&& f) {
 }
 
 void Print(const char* what, const Stats& s) {
-  std::printf("%-48s median %9.1f us   min %9.1f us   p90 %9.1f us\n", what, s.median, s.min,
-              s.p90);
+  std::printf("%-48s median %9.1f us   min %9.1f us   p90 %9.1f us\n", what, s.median, s.min, s.p90);
 }
 
 // Keeps the optimiser from dropping a paint whose result nobody reads.
@@ -58,8 +57,7 @@ int main(int argc, char** argv) {
   CPixelSurface surface(w, h);
   for (int i = 0; i < 20; ++i) PaintChart(model, surface, w, h, nullptr);  // warm up
 
-  std::printf("scan map %d x %d, %d cells drawn, %d repeats\n", w, h, model.GetCurveCount(),
-              repeats);
+  std::printf("scan map %d x %d, %d cells drawn, %d repeats\n", w, h, model.GetCurveCount(), repeats);
   Print("full repaint (grid + 2484 cells)", Measure(repeats, [&] {
           PaintChart(model, surface, w, h, nullptr);
           g_sink = surface.Pixels()[static_cast<size_t>(w) * 3 * 10 + 15];
@@ -68,8 +66,7 @@ int main(int argc, char** argv) {
           DrawGrid(model, surface, w, h);
           g_sink = surface.Pixels()[0];
         }));
-  Print("  of which the snapshot of the curve list",
-        Measure(repeats, [&] { g_sink = model.SnapshotCurves().size(); }));
+  Print("  of which the snapshot of the curve list", Measure(repeats, [&] { g_sink = model.SnapshotCurves().size(); }));
   Print("repaint into a newly made surface", Measure(repeats, [&] {
           CPixelSurface fresh(w, h);
           PaintChart(model, fresh, w, h, nullptr);

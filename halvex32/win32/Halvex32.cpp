@@ -16,8 +16,8 @@ class Win32DriveAccess : public IDriveAccess {
   DriveHandle Open(int number) override {
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\PhysicalDrive%d", number);
-    const HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    const HANDLE h =
+        CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     return h == INVALID_HANDLE_VALUE ? kNoDrive : reinterpret_cast<DriveHandle>(h);
   }
 
@@ -69,7 +69,7 @@ DriveServer g_server(g_access);
 
 extern "C" __declspec(dllexport) int32_t WINAPI GetDiskInfo(DiskTable* table) { return g_server.GetDiskInfo(table); }
 
-extern "C" __declspec(dllexport) int32_t WINAPI ReadWriteSector(uint32_t command, uint32_t driveCode,
-                                                                uint32_t startSector, uint32_t count, void* buffer) {
+extern "C" __declspec(dllexport) int32_t WINAPI
+    ReadWriteSector(uint32_t command, uint32_t driveCode, uint32_t startSector, uint32_t count, void* buffer) {
   return g_server.ReadWriteSector(command, driveCode, startSector, count, buffer);
 }

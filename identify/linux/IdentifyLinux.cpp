@@ -57,9 +57,7 @@ class LinuxIdentifyDrive final : public IIdentifyNtDrive {
  public:
   LinuxIdentifyDrive(int n, UniqueFd fd) : n_(n), fd_(std::move(fd)) {}
 
-  uint8_t QueryIdeDeviceMap() override {
-    return (n_ >= 0 && n_ < 4) ? static_cast<uint8_t>(1u << n_) : 0;
-  }
+  uint8_t QueryIdeDeviceMap() override { return (n_ >= 0 && n_ < 4) ? static_cast<uint8_t>(1u << n_) : 0; }
 
   bool Identify(const IdentifyRequest& request, IdentifyBlock& block) override {
     IdeRegisters regs = request.irDriveRegs;

@@ -33,8 +33,7 @@ constexpr DWORD kIdeQueryOutLength = 4;
 class UniqueHandle {
  public:
   explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept
-      : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
   ~UniqueHandle() {
     if (valid()) ::CloseHandle(handle_);
   }
@@ -57,8 +56,7 @@ class Win32IdentifyDrive final : public IIdentifyNtDrive {
     std::memset(&version, 0, sizeof version);
     DWORD returned = 0;
     // A failed call leaves the zeroed structure, which reports no device.
-    ::DeviceIoControl(handle_.get(), SMART_GET_VERSION, nullptr, 0, &version, sizeof version,
-                      &returned, nullptr);
+    ::DeviceIoControl(handle_.get(), SMART_GET_VERSION, nullptr, 0, &version, sizeof version, &returned, nullptr);
     return version.bIDEDeviceMap;
   }
 
@@ -77,8 +75,8 @@ class Win32IdentifyDrive final : public IIdentifyNtDrive {
     in.bDriveNumber = request.bDriveNumber;
     BYTE out[kSendCmdOutLength] = {};
     DWORD returned = 0;
-    if (!::DeviceIoControl(handle_.get(), SMART_RCV_DRIVE_DATA, &in, kSendCmdInLength, out,
-                           sizeof out, &returned, nullptr))
+    if (!::DeviceIoControl(handle_.get(), SMART_RCV_DRIVE_DATA, &in, kSendCmdInLength, out, sizeof out, &returned,
+                           nullptr))
       return false;
     std::memcpy(block.data(), out + kSendCmdOutHeader, kIdentifyBlockSize);
     return true;
@@ -96,9 +94,8 @@ class Win32IdentifyNtPort final : public IIdentifyNtPort {
     const std::string name = StrFormat("%s%d", prefix_.c_str(), n);
     // The SMART requests need read and write access to the device; nothing is
     // ever written through this handle.
-    UniqueHandle handle(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr));
+    UniqueHandle handle(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
     if (!handle.valid()) return nullptr;
     return std::make_unique<Win32IdentifyDrive>(std::move(handle));
   }
@@ -110,20 +107,18 @@ class Win32IdentifyNtPort final : public IIdentifyNtPort {
 class Win32Identify9xPort final : public IIdentify9xPort {
  public:
   void SetPriority(IdentifyPriority priority) override {
-    ::SetPriorityClass(::GetCurrentProcess(), priority == IdentifyPriority::Realtime
-                                                  ? REALTIME_PRIORITY_CLASS
-                                                  : NORMAL_PRIORITY_CLASS);
+    ::SetPriorityClass(::GetCurrentProcess(),
+                       priority == IdentifyPriority::Realtime ? REALTIME_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS);
   }
 
   bool ReadIdeQueryRecord(IdeQueryRecord& record) override {
     // Opening the file loads the dynamically loadable driver; closing the
     // handle unloads it again.
-    UniqueHandle driver(::CreateFileA("\\\\.\\IDEQUERY.VXD", 0, 0, nullptr, 0,
-                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    UniqueHandle driver(::CreateFileA("\\\\.\\IDEQUERY.VXD", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!driver.valid()) return false;
     DWORD returned = 0;
-    ::DeviceIoControl(driver.get(), kIdeQueryIdentifyCode, nullptr, 0, record.data(),
-                      kIdeQueryOutLength, &returned, nullptr);
+    ::DeviceIoControl(driver.get(), kIdeQueryIdentifyCode, nullptr, 0, record.data(), kIdeQueryOutLength, &returned,
+                      nullptr);
     return true;
   }
 };
@@ -138,6 +133,4 @@ std::unique_ptr<IIdentifyNtPort> MakeWin32IdentifyNtPort(std::string devicePrefi
   return std::make_unique<Win32IdentifyNtPort>(std::move(devicePrefix));
 }
 
-std::unique_ptr<IIdentify9xPort> MakeWin32Identify9xPort() {
-  return std::make_unique<Win32Identify9xPort>();
-}
+std::unique_ptr<IIdentify9xPort> MakeWin32Identify9xPort() { return std::make_unique<Win32Identify9xPort>(); }

@@ -76,8 +76,8 @@ std::unique_ptr<IOutputFile> Win32FileSystem::CreateOutputFile(const std::string
     SetError(error, problem);
     return nullptr;
   }
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetError(error, ErrorText(::GetLastError()));
     return nullptr;
@@ -102,7 +102,8 @@ bool Win32FileSystem::WriteWholeFile(const std::string& path, std::string_view b
     return false;
   }
   // GetTempFileNameA made the file (uniquely); it is opened again to write.
-  UniqueFileHandle file(::CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFileHandle file(
+      ::CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   bool ok = file.Get() != INVALID_HANDLE_VALUE && WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get());
   if (!ok) SetError(error, ErrorText(::GetLastError()));
   ok = file.Close() && ok;

@@ -99,8 +99,7 @@ class PaintDc {
 // destruction. False when the selection failed (nothing to restore then).
 class SelectedObject {
  public:
-  SelectedObject(HDC dc, HGDIOBJ object)
-      : m_dc(dc), m_previous(dc && object ? ::SelectObject(dc, object) : nullptr) {
+  SelectedObject(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(dc && object ? ::SelectObject(dc, object) : nullptr) {
     if (m_previous == HGDI_ERROR) m_previous = nullptr;
   }
   ~SelectedObject() {

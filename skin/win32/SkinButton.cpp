@@ -55,8 +55,7 @@ class CSkinButton::Port : public ISkinButtonPort {
     ::UpdateWindow(m_button.m_hWnd);
   }
   void PostToMainWindow(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    ::PostMessageA(MainWindowOf(m_button.m_hWnd), message, static_cast<WPARAM>(wParam),
-                   static_cast<LPARAM>(lParam));
+    ::PostMessageA(MainWindowOf(m_button.m_hWnd), message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
   }
   uint16_t ControlId() override { return static_cast<uint16_t>(::GetDlgCtrlID(m_button.m_hWnd)); }
 
@@ -103,8 +102,7 @@ namespace {
 // One WM_DRAWITEM: the item's context, with our memory context beside it.
 class ItemCanvas : public ISkinItemCanvas {
  public:
-  ItemCanvas(const DRAWITEMSTRUCT& item, HDC memory, HWND button, HBITMAP pressed, HBITMAP hover,
-             HBITMAP normal)
+  ItemCanvas(const DRAWITEMSTRUCT& item, HDC memory, HWND button, HBITMAP pressed, HBITMAP hover, HBITMAP normal)
       : m_item(item), m_memory(memory), m_button(button), m_images{normal, pressed, hover} {}
 
   bool CopyImage(SkinImage which) override {
@@ -114,8 +112,7 @@ class ItemCanvas : public ISkinItemCanvas {
     SelectedObject selected(m_memory, image);
     if (!selected) return false;
     const RECT& rc = m_item.rcItem;
-    return ::BitBlt(m_item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, m_memory, 0, 0, SRCCOPY) !=
-           FALSE;
+    return ::BitBlt(m_item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, m_memory, 0, 0, SRCCOPY) != FALSE;
   }
 
   void DrawCaption() override {

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "skin/SkinButtonState.h"
 #include "platform/win32/GdiHandles.h"
+#include "skin/SkinButtonState.h"
 
 // The module whose bitmap resources the skin loads from; the program's own
 // module unless another one has been set (a resource-only DLL, a test).

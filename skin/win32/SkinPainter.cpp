@@ -25,8 +25,7 @@ void PaintSkin(HWND window, HDC paintDc, const SkinPaintButtons& buttons) {
   SelectedObject selected(memory.get(), background.get());
   if (selected) {
     const SkinBlit blit = SkinBackgroundBlit(client);
-    ::BitBlt(paintDc, blit.destX, blit.destY, blit.width, blit.height, memory.get(), blit.srcX, blit.srcY,
-             SRCCOPY);
+    ::BitBlt(paintDc, blit.destX, blit.destY, blit.width, blit.height, memory.get(), blit.srcX, blit.srcY, SRCCOPY);
   }
 
   for (const SkinButtonPlace& place : kSkinButtonLayout) {

@@ -8,8 +8,8 @@ IdentifyBlock FakeIdentifyBlockWithModel(const std::string& model, uint8_t fill)
   std::string field = model.substr(0, 40);
   field.resize(40, ' ');
   for (std::size_t i = 0; i < 20; ++i) {
-    block[54 + 2 * i] = static_cast<uint8_t>(field[2 * i + 1]);      // low byte: second char
-    block[54 + 2 * i + 1] = static_cast<uint8_t>(field[2 * i]);      // high byte: first char
+    block[54 + 2 * i] = static_cast<uint8_t>(field[2 * i + 1]);  // low byte: second char
+    block[54 + 2 * i + 1] = static_cast<uint8_t>(field[2 * i]);  // high byte: first char
   }
   return block;
 }
@@ -85,8 +85,7 @@ bool FakeIdentifySystem::QueryVersion(uint32_t recordSize, OsVersionRecord& out)
   return true;
 }
 
-void FakeIdentifySystem::ShowMessageBox(const std::string& text, const std::string& caption,
-                                    uint32_t style) {
+void FakeIdentifySystem::ShowMessageBox(const std::string& text, const std::string& caption, uint32_t style) {
   messages.push_back({text, caption, style});
   Note(journal, "box");
 }

@@ -50,7 +50,7 @@ class FakeIdentify9xPort final : public IIdentify9xPort {
   bool ReadIdeQueryRecord(IdeQueryRecord& record) override;
 
   bool driverPresent = true;
-  IdeQueryRecord reply{};  // what the driver writes into the record
+  IdeQueryRecord reply{};        // what the driver writes into the record
   bool recordWasZeroed = false;  // the record handed to the driver was all zero
   std::vector<IdentifyPriority> priorities;
   int reads = 0;

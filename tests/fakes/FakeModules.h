@@ -26,10 +26,10 @@ class FakeModulePort : public IModulePort {
   bool failCurrentDirectory = false;
 
   // What happened, in order.
-  std::vector<std::string> loads;              // every path asked for
-  std::vector<std::string> directoryAtLoad;    // the current directory at each
-  std::vector<std::string> directoryChanges;   // every SetCurrentDirectoryA
-  std::vector<std::string> resolved;           // every export name asked for
+  std::vector<std::string> loads;             // every path asked for
+  std::vector<std::string> directoryAtLoad;   // the current directory at each
+  std::vector<std::string> directoryChanges;  // every SetCurrentDirectoryA
+  std::vector<std::string> resolved;          // every export name asked for
   std::vector<ModuleHandle> unloads;
 
   // Modules loaded and not unloaded.

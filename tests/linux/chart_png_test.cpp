@@ -39,11 +39,11 @@ Decoded DecodePng(const std::string& bytes) {
 }
 
 constexpr Rgb kWhite{255, 255, 255};
-constexpr Rgb kGrid{179, 185, 207};            // 0xCFB9B3
-constexpr Rgb kGridInverted{76, 70, 48};       // its complement
-constexpr Rgb kBlack{0, 0, 0};                 // the complement of white
-constexpr Rgb kGreen{41, 178, 49};             // 0x31B229
-constexpr Rgb kOrangeRed{255, 101, 66};        // 0x4265FF
+constexpr Rgb kGrid{179, 185, 207};       // 0xCFB9B3
+constexpr Rgb kGridInverted{76, 70, 48};  // its complement
+constexpr Rgb kBlack{0, 0, 0};            // the complement of white
+constexpr Rgb kGreen{41, 178, 49};        // 0x31B229
+constexpr Rgb kOrangeRed{255, 101, 66};   // 0x4265FF
 
 TEST(ChartPng, TheMapLooksAsTheChartControlDrawsIt) {
   CDrawPicModel model;

@@ -10,9 +10,7 @@
 #include "identify/linux/IdentifyLinux.h"
 
 namespace {
-std::array<std::string, 4> Entries(std::string a, std::string b, std::string c, std::string d) {
-  return {a, b, c, d};
-}
+std::array<std::string, 4> Entries(std::string a, std::string b, std::string c, std::string d) { return {a, b, c, d}; }
 }  // namespace
 
 namespace {

@@ -1,8 +1,8 @@
 // The Linux ports over real files: what "physical drive n" opens, how it is
 // opened, the geometry a Windows fixed disk would report, and where "/" lives.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>

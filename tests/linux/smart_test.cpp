@@ -386,4 +386,3 @@ TEST(SmartReport, PrometheusLines) {
   EXPECT_NE(none.find("morvek_scan_smart_available{device=\"/dev/loop0\",model=\"\"} 0\n"), std::string::npos);
   EXPECT_EQ(none.find("health_passed"), std::string::npos);
 }
-

@@ -295,4 +295,3 @@ TEST(SmartctlRunner, RealSmartctlOnAnImageAndALoopDevice) {
   EXPECT_EQ(SmartTextLines(onLoop).front(),
             "SMART: not available (no SMART for this device: Unable to detect device type)");
 }
-

@@ -150,8 +150,8 @@ std::vector<std::string> Lines(const std::string& text) {
 TEST(TerminalMap, EachLineShowsTwoRowsOfCellsUpperAndLower) {
   CDrawPicModel model;
   for (int i = 0; i < 54; ++i) model.PaintCell(i, 0x31B229);  // row 0 green
-  model.PaintCell(54, 0x31B229);                                 // row 1, column 0
-  model.PaintCell(55, 0x4265FF);                                 // row 1, column 1: red
+  model.PaintCell(54, 0x31B229);                              // row 1, column 0
+  model.PaintCell(55, 0x4265FF);                              // row 1, column 1: red
   const std::vector<std::string> lines = Lines(MapText(&model));
   ASSERT_EQ(lines.size(), 23u);
   const auto first = Columns(lines[0]);
@@ -164,10 +164,12 @@ TEST(TerminalMap, EachLineShowsTwoRowsOfCellsUpperAndLower) {
   // Each line ends with a colour reset.
   for (const std::string& line : lines) EXPECT_EQ(line.substr(line.size() - 4), "\x1b[0m");
   // No chart yet: all grey.
-  EXPECT_EQ(Columns(Lines(MapText(nullptr))[22])[53], std::make_pair(std::string("224;224;224"), std::string("224;224;224")));
+  EXPECT_EQ(Columns(Lines(MapText(nullptr))[22])[53],
+            std::make_pair(std::string("224;224;224"), std::string("224;224;224")));
 }
 
-std::string Painted(bool terminal, int rows, int columns, const std::function<void(TerminalPainter&, TerminalView&)>& draw) {
+std::string Painted(bool terminal, int rows, int columns,
+                    const std::function<void(TerminalPainter&, TerminalView&)>& draw) {
   std::FILE* out = std::tmpfile();
   {
     TerminalView view;
@@ -206,9 +208,9 @@ TEST(TerminalPainting, OnATerminalTheFrameIsRedrawnInPlace) {
   // Two frames: the second starts by moving up over the first.
   EXPECT_EQ(text.rfind("\x1b[24A"), text.find("\x1b[24A"));
   EXPECT_NE(text.find("\x1b[24A\rprogress 5%"), std::string::npos);
-  EXPECT_EQ(Lines(text).size(), 2 * (1u + 23) + 1);  // two frames, then the line the cursor is left on
-  EXPECT_EQ(text.substr(0, 6), "\x1b[?25l");                  // cursor hidden while drawing
-  EXPECT_EQ(text.substr(text.size() - 6), "\x1b[?25h");      // and back at the end
+  EXPECT_EQ(Lines(text).size(), 2 * (1u + 23) + 1);      // two frames, then the line the cursor is left on
+  EXPECT_EQ(text.substr(0, 6), "\x1b[?25l");             // cursor hidden while drawing
+  EXPECT_EQ(text.substr(text.size() - 6), "\x1b[?25h");  // and back at the end
 }
 
 TEST(TerminalPainting, ASmallWindowGetsTheStatusLineAlone) {

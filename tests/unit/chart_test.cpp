@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Format.h"
 #include "chart/CDrawPicModel.h"
 #include "chart/ChartRenderer.h"
 #include "chart/PixelSurface.h"
 #include "fakes/MemoryFileSystem.h"
+#include "platform/Format.h"
 #include "platform/ScanLog.h"
 
 static void PrintTo(const Rgb& c, std::ostream* os) {
@@ -183,9 +183,7 @@ bool OnGrid(int x, int y) {
   return horizontal || vertical;
 }
 
-Rgb Complement(Rgb c) {
-  return {static_cast<uint8_t>(~c.r), static_cast<uint8_t>(~c.g), static_cast<uint8_t>(~c.b)};
-}
+Rgb Complement(Rgb c) { return {static_cast<uint8_t>(~c.r), static_cast<uint8_t>(~c.g), static_cast<uint8_t>(~c.b)}; }
 
 struct Drawn {
   int index;
@@ -205,17 +203,15 @@ Rgb Expected(int x, int y, const std::vector<Drawn>& cells) {
 }
 
 // Compares a whole surface with Expected and reports the first few misses.
-void ExpectPicture(const CPixelSurface& s, const std::vector<Drawn>& cells, int clientW = 540,
-                   int clientH = 460) {
+void ExpectPicture(const CPixelSurface& s, const std::vector<Drawn>& cells, int clientW = 540, int clientH = 460) {
   int misses = 0;
   for (int y = s.OriginY(); y < s.OriginY() + s.Height(); ++y) {
     for (int x = s.OriginX(); x < s.OriginX() + s.Width(); ++x) {
       if (x >= clientW || y >= clientH) continue;
       const Rgb want = Expected(x, y, cells);
       if (s.GetPixel(x, y) != want && ++misses <= 5) {
-        ADD_FAILURE() << "pixel (" << x << "," << y << ") is "
-                      << testing::PrintToString(s.GetPixel(x, y)) << ", expected "
-                      << testing::PrintToString(want);
+        ADD_FAILURE() << "pixel (" << x << "," << y << ") is " << testing::PrintToString(s.GetPixel(x, y))
+                      << ", expected " << testing::PrintToString(want);
       }
     }
   }
@@ -393,18 +389,15 @@ TEST(ChartPaint, PartialRepaintMatchesTheFullPicture) {
   struct Box {
     int left, top, width, height;
   };
-  const Box boxes[] = {{95, 47, 123, 81}, {0, 0, 540, 460}, {9, 0, 1, 1},   {0, 9, 1, 1},
-                       {99, 9, 2, 2},     {530, 450, 10, 10}, {539, 459, 1, 1}, {3, 4, 7, 6},
-                       {200, 0, 1, 460},  {0, 233, 540, 1}};
+  const Box boxes[] = {{95, 47, 123, 81},  {0, 0, 540, 460}, {9, 0, 1, 1}, {0, 9, 1, 1},     {99, 9, 2, 2},
+                       {530, 450, 10, 10}, {539, 459, 1, 1}, {3, 4, 7, 6}, {200, 0, 1, 460}, {0, 233, 540, 1}};
   for (const Box& box : boxes) {
     CPixelSurface part(box.width, box.height, box.left, box.top);
     PaintChart(model, part, 540, 460, &g_log);
     int misses = 0;
     for (int y = box.top; y < box.top + box.height; ++y)
-      for (int x = box.left; x < box.left + box.width; ++x)
-        misses += part.GetPixel(x, y) != full.GetPixel(x, y);
-    EXPECT_EQ(misses, 0) << "box at " << box.left << "," << box.top << " size " << box.width
-                         << "x" << box.height;
+      for (int x = box.left; x < box.left + box.width; ++x) misses += part.GetPixel(x, y) != full.GetPixel(x, y);
+    EXPECT_EQ(misses, 0) << "box at " << box.left << "," << box.top << " size " << box.width << "x" << box.height;
   }
 }
 

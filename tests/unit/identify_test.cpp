@@ -29,9 +29,7 @@ IdentifyBlock RawModelField(const std::string& field40, uint8_t fill = 0) {
   return block;
 }
 
-std::array<std::string, 4> Entries(std::string a, std::string b, std::string c, std::string d) {
-  return {a, b, c, d};
-}
+std::array<std::string, 4> Entries(std::string a, std::string b, std::string c, std::string d) { return {a, b, c, d}; }
 
 }  // namespace
 
@@ -231,7 +229,7 @@ TEST_F(Identify9xPass, BothFlagsNeeded) {
   w9x.AddDrive(0, FakeIdentifyBlockWithModel("MASTER0"));
   w9x.AddDrive(1, FakeIdentifyBlockWithModel("SLAVE0"));
   w9x.AddDrive(3, FakeIdentifyBlockWithModel("SLAVE1"));
-  w9x.reply[0] = 0;     // primary controller absent: its drive flags do not count
+  w9x.reply[0] = 0;      // primary controller absent: its drive flags do not count
   w9x.reply[4 + 3] = 0;  // secondary slave not present, controller 1 still is
   EXPECT_EQ(Run(), Entries("", "", "", ""));
 
@@ -283,10 +281,9 @@ TEST(IdentifyAtaPassThrough, IdentifyCommandBlock) {
 
 TEST(IdentifyAtaPassThrough, PacketSignatureInBothSenseFormats) {
   // Descriptor format: an unrelated descriptor first, then ATA Status Return.
-  const uint8_t descriptor[] = {0x72, 0x0B, 0x00, 0x00, 0, 0, 0, 18,
-                                0x80, 0x02, 0x00, 0x00,  // some other descriptor
-                                0x09, 0x0C, 0x00, 0x04, 0x00, 0x01, 0x00, 0x01,
-                                0x00, 0x14, 0x00, 0xEB, 0xA0, 0x51};
+  const uint8_t descriptor[] = {
+      0x72, 0x0B, 0x00, 0x00, 0,    0,    0,    18,   0x80, 0x02, 0x00, 0x00,  // some other descriptor
+      0x09, 0x0C, 0x00, 0x04, 0x00, 0x01, 0x00, 0x01, 0x00, 0x14, 0x00, 0xEB, 0xA0, 0x51};
   auto regs = ParseAtaReturnSense(descriptor, sizeof descriptor);
   ASSERT_TRUE(regs);
   EXPECT_EQ(regs->status, 0x51);

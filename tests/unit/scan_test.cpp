@@ -21,8 +21,8 @@ class ScanRunTest : public testing::Test {
   void TearDown() override { scan.reset(); }
 
   CScan& Open() {
-    scan = std::make_unique<CScan>(
-        ScanPorts{m.Disk(), &m.system, &identify, nullptr, clock, m.files, view, kReportFile});
+    scan =
+        std::make_unique<CScan>(ScanPorts{m.Disk(), &m.system, &identify, nullptr, clock, m.files, view, kReportFile});
     scan->OnInitDialog();
     return *scan;
   }
@@ -267,8 +267,8 @@ TEST_F(ScanRunTest, StopEndsTheRunWithAReport) {
   scan->OnStart();
   EXPECT_TRUE(view.runningHistory.at(1));
   scan->WaitForWorker();
-  EXPECT_EQ(io.reads.back().sector, 640000u);         // the read in progress completes
-  EXPECT_EQ(scan->Run().ScanPosition(), 640128u);     // the first block not read
+  EXPECT_EQ(io.reads.back().sector, 640000u);      // the read in progress completes
+  EXPECT_EQ(scan->Run().ScanPosition(), 640128u);  // the first block not read
   EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "312 M");
   EXPECT_EQ(view.Text(Label::kPercent), "100");
   EXPECT_FALSE(view.Running());
@@ -308,7 +308,10 @@ TEST_F(ScanRunTest, TheReportNamesTheSelectedSlotAndItsModel) {
   Run();
   const std::vector<std::string> lines = ReportLines();
   ASSERT_EQ(lines.size(), 17u);
-  EXPECT_EQ(lines[1], std::string(kReportHeading) + "2026\xC4\xEA" "3\xD4\xC2" "9\xC8\xD5");
+  EXPECT_EQ(lines[1], std::string(kReportHeading) +
+                          "2026\xC4\xEA"
+                          "3\xD4\xC2"
+                          "9\xC8\xD5");
   EXPECT_EQ(lines[3], std::string(kModelLabel) + "Disk 2: M");
   EXPECT_EQ(lines[4], std::string(kSizeLabel) + "0 G");
   EXPECT_EQ(lines[5], std::string(kUnitLabel) + "0 M");

@@ -17,7 +17,6 @@
 #include "skin/SkinButtonState.h"
 #include "skin/SkinLayout.h"
 
-
 namespace {
 
 // ---------------------------------------------------------------- fakes
@@ -33,8 +32,7 @@ class RecordingPort : public ISkinButtonPort {
  public:
   enum class Capture { kNone, kThisButton, kOther };
 
-  explicit RecordingPort(uint16_t id = IDC_START, SkinRect client = {0, 0, 94, 28})
-      : m_id(id), m_client(client) {}
+  explicit RecordingPort(uint16_t id = IDC_START, SkinRect client = {0, 0, 94, 28}) : m_id(id), m_client(client) {}
 
   void PassToDefault() override {
     m_log.push_back("default");
@@ -480,18 +478,30 @@ uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint
 
 const char* FileOf(uint16_t id) {
   switch (id) {
-    case IDB_BACKGROUND: return "background.bmp";
-    case IDB_START: return "start.bmp";
-    case IDB_START_HOVER: return "start_hover.bmp";
-    case IDB_START_DOWN: return "start_down.bmp";
-    case IDB_EXIT: return "exit.bmp";
-    case IDB_EXIT_HOVER: return "exit_hover.bmp";
-    case IDB_EXIT_DOWN: return "exit_down.bmp";
-    case IDB_STOP: return "stop.bmp";
-    case IDB_STOP_HOVER: return "stop_hover.bmp";
-    case IDB_STOP_DOWN: return "stop_down.bmp";
-    case IDB_BANNER: return "banner.bmp";
-    default: return "";
+    case IDB_BACKGROUND:
+      return "background.bmp";
+    case IDB_START:
+      return "start.bmp";
+    case IDB_START_HOVER:
+      return "start_hover.bmp";
+    case IDB_START_DOWN:
+      return "start_down.bmp";
+    case IDB_EXIT:
+      return "exit.bmp";
+    case IDB_EXIT_HOVER:
+      return "exit_hover.bmp";
+    case IDB_EXIT_DOWN:
+      return "exit_down.bmp";
+    case IDB_STOP:
+      return "stop.bmp";
+    case IDB_STOP_HOVER:
+      return "stop_hover.bmp";
+    case IDB_STOP_DOWN:
+      return "stop_down.bmp";
+    case IDB_BANNER:
+      return "banner.bmp";
+    default:
+      return "";
   }
 }
 
@@ -530,10 +540,9 @@ TEST(SkinBitmapFiles, LabelsSitOnTheLabelBrushColour) {
     return static_cast<uint32_t>(d[at + 2] | (d[at + 1] << 8) | (d[at] << 16));
   };
   const int labels[][4] = {
-      {455, 216, 31, 8}, {455, 200, 44, 8}, {401, 200, 40, 8}, {401, 230, 41, 8}, {401, 216, 43, 8},
-      {455, 246, 51, 8}, {401, 246, 41, 8}, {455, 260, 45, 8}, {401, 260, 41, 8}, {401, 276, 41, 8},
-      {455, 276, 42, 8}, {455, 290, 49, 8}, {401, 290, 33, 8}, {474, 230, 8, 8},  {390, 327, 25, 8},
-      {455, 230, 14, 8},  // the percent edit
+      {455, 216, 31, 8}, {455, 200, 44, 8}, {401, 200, 40, 8}, {401, 230, 41, 8}, {401, 216, 43, 8}, {455, 246, 51, 8},
+      {401, 246, 41, 8}, {455, 260, 45, 8}, {401, 260, 41, 8}, {401, 276, 41, 8}, {455, 276, 42, 8}, {455, 290, 49, 8},
+      {401, 290, 33, 8}, {474, 230, 8, 8},  {390, 327, 25, 8}, {455, 230, 14, 8},  // the percent edit
   };
   for (const auto& r : labels) {
     const int x0 = r[0] * 3 / 2, y0 = r[1] * 3 / 2;
@@ -567,6 +576,5 @@ TEST(SkinBitmapFiles, IconHasTrueColourAnd256ColourImages) {
   }
   EXPECT_TRUE(have[0][0] && have[0][1] && have[1][0] && have[1][1]);
 }
-
 
 }  // namespace

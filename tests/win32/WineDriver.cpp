@@ -38,11 +38,10 @@
 //   no-box CAPTION MS         prints "none" when no message box with that
 //                             caption shows within MS ms, else fails
 //   report-promo              the report's two fixed promotional lines
-#include <windows.h>
 #include <commctrl.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdio>
@@ -55,8 +54,8 @@
 
 #include "app/CScan.h"
 #include "app/win32/Win32Platform.h"
-#include "res/resource.h"
 #include "chart/ChartRenderer.h"
+#include "res/resource.h"
 #include "scan/ReportTexts.h"
 #include "tests/win32/GdiCount.h"
 
@@ -67,8 +66,8 @@ const wchar_t kChartClass[] = L"MFCDrawPicCtrl";
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
+  const int n =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;

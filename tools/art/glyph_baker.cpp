@@ -24,10 +24,19 @@ std::vector<unsigned long> DecodeUtf8(const std::string& s) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     unsigned long cp = 0;
     size_t n = 0;
-    if (c < 0x80) { cp = c; n = 1; }
-    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; n = 2; }
-    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; n = 3; }
-    else { cp = c & 0x07; n = 4; }
+    if (c < 0x80) {
+      cp = c;
+      n = 1;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      n = 2;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      n = 3;
+    } else {
+      cp = c & 0x07;
+      n = 4;
+    }
     if (i + n > s.size()) break;
     for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     out.push_back(cp);
@@ -74,8 +83,8 @@ int main(int argc, char** argv) {
     }
     const FT_GlyphSlot g = face->glyph;
     const FT_Bitmap& bm = g->bitmap;
-    std::printf("U+%04lX %ld %d %d %u %u ", cp, static_cast<long>(g->advance.x >> 6), g->bitmap_left,
-                g->bitmap_top, bm.width, bm.rows);
+    std::printf("U+%04lX %ld %d %d %u %u ", cp, static_cast<long>(g->advance.x >> 6), g->bitmap_left, g->bitmap_top,
+                bm.width, bm.rows);
     for (unsigned y = 0; y < bm.rows; ++y) {
       const unsigned char* row = bm.buffer + static_cast<long>(y) * bm.pitch;
       for (unsigned x = 0; x < bm.width; ++x) std::printf("%02x", row[x]);

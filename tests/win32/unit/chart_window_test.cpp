@@ -1,9 +1,8 @@
 // The chart control's Win32 side: its paint gives the renderer's pixels,
 // whatever the clip box, and gives back every GDI object it makes.
-#include <gtest/gtest.h>
-
-#include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>
@@ -32,7 +31,8 @@ class Canvas {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    m_bitmap.reset(::CreateDIBSection(m_dc.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0));
+    m_bitmap.reset(
+        ::CreateDIBSection(m_dc.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0));
     m_previous = ::SelectObject(m_dc.get(), m_bitmap.get());
     for (int i = 0; i < kW * kH; ++i) m_bits[i] = 56 | (34 << 8) | (12 << 16);  // marker: R 12, G 34, B 56
   }
@@ -146,8 +146,8 @@ TEST(ChartWindowClass, IsRegisteredOnceWithTheControlsClassFields) {
 // system has no display (Wine without X).
 struct Parent {
   explicit Parent(DWORD style = WS_POPUP) {
-    hwnd = ::CreateWindowExW(0, L"STATIC", L"", style, 0, 0, 600, 600, nullptr, nullptr,
-                             ::GetModuleHandleW(nullptr), nullptr);
+    hwnd = ::CreateWindowExW(0, L"STATIC", L"", style, 0, 0, 600, 600, nullptr, nullptr, ::GetModuleHandleW(nullptr),
+                             nullptr);
   }
   ~Parent() {
     if (hwnd) ::DestroyWindow(hwnd);

@@ -182,8 +182,8 @@ TEST_F(SkinWindowTest, ButtonWithoutImagesDrawsItsCaptionAndRestoresTheContext) 
   EXPECT_GT(inked, 0) << "the caption is drawn when no image is loaded";
   EXPECT_EQ(::GetBkMode(dc.get()), OPAQUE);
 
-  HWND other = ::CreateWindowExA(0, "BUTTON", "", WS_CHILD | BS_OWNERDRAW, 0, 0, 10, 10, m_top, nullptr,
-                                 nullptr, nullptr);
+  HWND other =
+      ::CreateWindowExA(0, "BUTTON", "", WS_CHILD | BS_OWNERDRAW, 0, 0, 10, 10, m_top, nullptr, nullptr, nullptr);
   item.hwndItem = other;
   EXPECT_FALSE(CSkinButton::ReflectDrawItem(&item)) << "not a skin button";
   EXPECT_FALSE(CSkinButton::ReflectDrawItem(nullptr));
@@ -205,8 +205,7 @@ TEST_F(SkinWindowTest, PaintMovesEveryButtonToItsPlace) {
     HWND hwnd = set.For(place.role).GetSafeHwnd();
     ::GetWindowRect(hwnd, &rc);
     ::MapWindowPoints(nullptr, m_top, reinterpret_cast<POINT*>(&rc), 2);
-    EXPECT_EQ((SkinRect{rc.left, rc.top, rc.right, rc.bottom}), SkinButtonRect(place.role))
-        << place.controlId;
+    EXPECT_EQ((SkinRect{rc.left, rc.top, rc.right, rc.bottom}), SkinButtonRect(place.role)) << place.controlId;
     EXPECT_EQ(::GetDlgCtrlID(hwnd), place.controlId);
   }
 }

@@ -1,8 +1,7 @@
 // GetTickCount64's stand-in for Windows XP: the 64-bit count over the 32-bit
 // tick, and that the runtime's timed waits really run on it.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>
@@ -71,8 +70,7 @@ TEST(TickCount64Concurrent, FollowsTheSystemTickAndNeverGoesBackInAnyThread) {
         const std::uint64_t count = MorvekGetTickCount64();
         const DWORD after = ::GetTickCount();
         // The count's low half is the system tick read between the two.
-        if (count < previous || static_cast<DWORD>(count - before) > static_cast<DWORD>(after - before))
-          ++failures;
+        if (count < previous || static_cast<DWORD>(count - before) > static_cast<DWORD>(after - before)) ++failures;
         previous = count;
       }
     });

@@ -38,8 +38,8 @@ TEST(ViewUpdateQueue, KeepsTheOrderOfShowEnableAndOpen) {
   queue.Push(Show(1014, false));
   queue.Push(Show(1000, true));
   queue.Push(Open("kestrune.log"));
-  const std::vector<ViewUpdate> expected = {Text(1027, "100"), Enable(1000, true), Show(1014, false),
-                                            Show(1000, true), Open("kestrune.log")};
+  const std::vector<ViewUpdate> expected = {Text(1027, "100"), Enable(1000, true), Show(1014, false), Show(1000, true),
+                                            Open("kestrune.log")};
   EXPECT_EQ(queue.TakeAll(), expected);
   EXPECT_TRUE(queue.TakeAll().empty());
 }
