@@ -1,7 +1,7 @@
 #include "platform/win32/ClockWin32.h"
 
-#include <mmsystem.h>
 #include <windows.h>
+#include <mmsystem.h>
 
 uint32_t Win32Clock::TimeGetTime() { return ::timeGetTime(); }
 

@@ -38,10 +38,10 @@
 //   no-box CAPTION MS         prints "none" when no message box with that
 //                             caption shows within MS ms, else fails
 //   report-promo              the report's two fixed promotional lines
+#include <windows.h>
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <chrono>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The chart control's Win32 side: its paint gives the renderer's pixels,
 // whatever the clip box, and gives back every GDI object it makes.
+#include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <atomic>
 #include <chrono>
