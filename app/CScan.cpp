@@ -25,7 +25,7 @@ void CScan::FindAllDisks() {
   for (uint32_t i = 0; i < table.count && i < kMaxDisks; ++i) {
     m_strModelCopy = m_ident.strModol[i];
     m_view.AddDiskEntry(DiskDescription(static_cast<int>(i), m_strModelCopy));
-    const std::string size = DiskSizeText(table.records[i].totalSectors);
+    const std::string size = DiskSizeText(m_disk.TotalSectors(static_cast<int>(i)));
     m_view.ShowDiskSize(size);
     m_log.WriteF("CScan::FindAllDisks i=%d, strModol[i]=%s, strTotalSectors=%s\r\n", static_cast<int>(i),
                  m_strModelCopy.c_str(), size.c_str());
@@ -38,8 +38,8 @@ void CScan::ShowDiskSizes(int slot) {
   // their template texts and no record outside the table is read.
   const DiskRecord* record = m_disk.RecordOfSlot(slot);
   if (record == nullptr) return;
-  m_view.ShowDiskSize(DiskSizeText(record->totalSectors));
-  m_view.ShowCellSize(CellSizeText(record->totalSectors));
+  m_view.ShowDiskSize(DiskSizeText(m_disk.TotalSectors(slot)));
+  m_view.ShowCellSize(CellSizeText(m_disk.TotalSectors(slot)));
 }
 
 void CScan::OnSelchangeDisk(int selection) {
@@ -47,25 +47,43 @@ void CScan::OnSelchangeDisk(int selection) {
   ShowDiskSizes(selection);
 }
 
-void CScan::OnStart() {
+CScan::StartResult CScan::OnStart() {
+  const int slot = m_nSelDisk;
   // No disk found (or nothing selected): there is nothing to scan.
-  if (m_disk.RecordOfSlot(m_nSelDisk) == nullptr) return;
+  if (m_disk.RecordOfSlot(slot) == nullptr) return StartResult::kNoDisk;
   // A run that was stopped may still be finishing its last read and its
   // report; the disk must not be switched under it, so wait for it.
   m_run.Wait();
 
-  const auto slotCode = static_cast<uint8_t>(0x80 + m_nSelDisk);
-  m_disk.SetActiveDisk(slotCode);  // a failure shows as failed reads
+  const auto slotCode = static_cast<uint8_t>(0x80 + slot);
+  const bool active = m_disk.SetActiveDisk(slotCode) != 0;
   m_log.WriteF("OnSelchngeComboDisks SetActiveDisk %lx", static_cast<unsigned long>(slotCode));
+  // A disk that cannot be read is not scanned: a run over it would paint the
+  // map red and report bad sectors of a disk that was never read.
+  if (!active) {
+    m_log.WriteF("CScan::OnStart disk %d could not be opened: no scan", slot);
+    return StartResult::kNotOpened;
+  }
+  if (m_disk.DeviceSectors(slot) == 0) {
+    m_log.WriteF("CScan::OnStart disk %d holds no sectors: no scan", slot);
+    return StartResult::kEmpty;
+  }
 
   if (!m_pChart) m_pChart = m_view.CreateChart();
   if (m_nRunCount >= 1 && m_pChart) m_pChart->RemoveAllCurves();
   ++m_nRunCount;
   m_view.UpdateWindow();
 
-  m_run.Start(
-      RunSetup{m_disk, m_ident, m_nSelDisk, m_pChart.get(), [this](const RunResult& result) { OnRunEnded(result); }});
+  RunSetup setup{m_disk};
+  setup.slot = slot;
+  setup.model = m_ident.GetModel(slot);
+  setup.totalSectors = m_disk.TotalSectors(slot);
+  setup.deviceSectors = m_disk.DeviceSectors(slot);
+  setup.chart = m_pChart.get();
+  setup.onEnded = [this](const RunResult& result) { OnRunEnded(result); };
+  m_run.Start(std::move(setup));
   m_view.ShowRunning(true);
+  return StartResult::kStarted;
 }
 
 void CScan::OnRunEnded(const RunResult&) {

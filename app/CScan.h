@@ -43,7 +43,9 @@ class CScan {
   // Handlers, called on the window's thread.
   void OnInitDialog();
   void OnSelchangeDisk(int selection);
-  void OnStart();
+  // What Start came to: a run started, or why none did.
+  enum class StartResult { kStarted, kNoDisk, kNotOpened, kEmpty };
+  StartResult OnStart();
   void OnStop();
   // Escape, the close box, Exit: ends a run (waiting for its report) and
   // shows the report once more; a run that was going opens it itself as it

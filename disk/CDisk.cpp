@@ -11,6 +11,14 @@ const DiskRecord* CDisk::RecordOfSlot(int slot) const {
   return &m_table.records[slot];
 }
 
+uint64_t CDisk::TotalSectors(int slot) const { return RecordOfSlot(slot) ? m_totalSectors[slot] : 0; }
+
+uint64_t CDisk::DeviceSectors(int slot) const { return RecordOfSlot(slot) ? m_deviceSectors[slot] : 0; }
+
+uint32_t CDisk::SectorSize(int slot) const {
+  return RecordOfSlot(slot) && m_sectorSize[slot] != 0 ? m_sectorSize[slot] : kSectorSize;
+}
+
 CDisk::CDisk(const DiskPorts& ports) : m_ports(ports), m_hActiveDevice(ports.device) {
   m_ports.probe.Probe();
   m_activeDrive = kNoActiveDrive;
@@ -111,6 +119,10 @@ int32_t CDisk::LoadDiskDll() {
 int32_t CDisk::RefreshDiskTable() {
   std::memset(&m_table, 0, sizeof m_table);
   std::fill(std::begin(m_driveCodes), std::end(m_driveCodes), 0);
+  std::fill(std::begin(m_totalSectors), std::end(m_totalSectors), 0);
+  std::fill(std::begin(m_deviceSectors), std::end(m_deviceSectors), 0);
+  std::fill(std::begin(m_sectorSize), std::end(m_sectorSize), 0);
+  m_leftOut.clear();
   return m_bNt ? GetDiskinfoNt() : GetDiskinfo9x();
 }
 
@@ -118,8 +130,10 @@ DeviceHandle CDisk::OpenDrive(int32_t number) { return m_ports.device.OpenDrive(
 
 int32_t CDisk::GetDiskinfoNt() {
   ScanLog& log = m_ports.log;
+  constexpr int kDrives = 8;
   uint32_t slot = 0;
-  for (int drive = 0; drive < 8 && slot < kMaxDisks; ++drive) {
+  int drive = 0;
+  for (; drive < kDrives && slot < kMaxDisks; ++drive) {
     m_hActiveDevice.Reset(OpenDrive(drive));
     if (!m_hActiveDevice.IsOpen()) continue;  // absent drives are skipped silently
     log.WriteF("GetDiskinfoNt::OpenDrive %d ok!\r\n", drive);
@@ -131,10 +145,21 @@ int32_t CDisk::GetDiskinfoNt() {
       r.heads = static_cast<uint16_t>(g.tracksPerCylinder);
       r.cylinders = static_cast<uint32_t>(g.cylinders);
       r.sectorsPerCylinder = static_cast<uint32_t>(r.heads) * r.sectorsPerTrack;
-      r.totalSectors = r.sectorsPerCylinder * r.cylinders;  // wraps modulo 2^32
+      r.totalSectors = r.sectorsPerCylinder * r.cylinders;  // the table's 32 bits wrap
       m_driveCodes[slot] = static_cast<uint16_t>(0x80 + drive);
+      // The true totals in 64 bits and in 512-byte units, whatever the
+      // drive's own sector size, so that the map and the reads cover it all.
+      const uint64_t bytesPerSector = g.bytesPerSector != 0 ? g.bytesPerSector : kSectorSize;
+      const uint64_t cylinders = g.cylinders > 0 ? static_cast<uint64_t>(g.cylinders) : 0;
+      m_totalSectors[slot] = cylinders * r.heads * r.sectorsPerTrack * bytesPerSector / kSectorSize;
+      uint64_t bytes = 0;
+      m_deviceSectors[slot] =
+          m_ports.device.GetSize(m_hActiveDevice.Get(), bytes) && bytes / kSectorSize >= m_totalSectors[slot]
+              ? bytes / kSectorSize
+              : m_totalSectors[slot];
+      m_sectorSize[slot] = m_ports.device.SectorSize(m_hActiveDevice.Get());
       log.WriteF("MediaType=%d, drive=%d\r\n", g.mediaType, static_cast<int>(slot));
-      log.WriteF("cyln=%d, head=%d, sector=%d\r\n", static_cast<int>(r.cylinders),
+      log.WriteF("cyln=%lld, head=%d, sector=%d\r\n", static_cast<long long>(cylinders),
                  static_cast<int>(g.tracksPerCylinder), static_cast<int>(g.sectorsPerTrack));
     }
     // A disk that opens but keeps its geometry to itself still takes a slot,
@@ -143,22 +168,35 @@ int32_t CDisk::GetDiskinfoNt() {
     m_hActiveDevice.Reset();
   }
   m_table.count = slot;
+  // Drives the full table had no room for: said, not opened.
+  for (; slot == kMaxDisks && drive < kDrives; ++drive) {
+    if (!m_ports.device.DriveExists(drive)) continue;
+    m_leftOut.push_back(drive);
+    log.WriteF("GetDiskinfoNt drive %d left out: the disk list holds four disks", drive);
+  }
   return 1;
 }
 
 int32_t CDisk::GetDiskinfo9x() {
   if (!m_hDll.IsLoaded() || !m_pfnGetDiskInfo) return 0;
   const int32_t r = m_pfnGetDiskInfo(&m_table);
+  if (r == 0) {
+    // The DLL did not fill the table: whatever it holds names no drive the
+    // DLL would read, so the list stays empty.
+    m_ports.log.WriteF("GetDiskinfo9x GetDiskInfo failed, count=%u: no disks", static_cast<unsigned>(m_table.count));
+    std::memset(&m_table, 0, sizeof m_table);
+    return r;
+  }
   // The table holds four records. A larger count from the DLL would send
-  // every reader of the table past its end, so it is cut to the capacity,
-  // whatever the DLL's result.
+  // every reader of the table past its end, so it is cut to the capacity.
   if (m_table.count > kMaxDisks) {
     m_ports.log.WriteF("GetDiskinfo9x count=%u clamped to 4\r\n", static_cast<unsigned>(m_table.count));
     m_table.count = kMaxDisks;
   }
   // The DLL takes the disks in order: slot i is drive code 0x80 + i.
-  if (r != 0) {
-    for (uint32_t i = 0; i < m_table.count; ++i) m_driveCodes[i] = static_cast<uint16_t>(0x80 + i);
+  for (uint32_t i = 0; i < m_table.count; ++i) {
+    m_driveCodes[i] = static_cast<uint16_t>(0x80 + i);
+    m_totalSectors[i] = m_deviceSectors[i] = m_table.records[i].totalSectors;
   }
   return r;
 }
@@ -187,11 +225,11 @@ int32_t CDisk::SetActiveDisk(uint16_t slotCode) {
   return 1;
 }
 
-uint32_t CDisk::ReadSectors(uint32_t startSector, uint16_t count, void* buffer) {
+uint32_t CDisk::ReadSectors(uint64_t startSector, uint16_t count, void* buffer) {
   return ReadWriteSector(kCmdReadSectors, static_cast<uint8_t>(m_activeDrive & 0xFF), startSector, count, buffer);
 }
 
-uint32_t CDisk::ReadWriteSector(uint8_t command, uint8_t driveCode, uint32_t startSector, uint16_t count,
+uint32_t CDisk::ReadWriteSector(uint8_t command, uint8_t driveCode, uint64_t startSector, uint16_t count,
                                 void* buffer) {
   uint32_t total = 0;
   auto* at = static_cast<unsigned char*>(buffer);
@@ -214,27 +252,34 @@ uint32_t CDisk::ReadWriteSector(uint8_t command, uint8_t driveCode, uint32_t sta
   return total;
 }
 
-uint32_t CDisk::ReadWriteSectorNt(uint8_t command, uint8_t /*driveCode*/, uint32_t startSector, uint16_t count,
+uint32_t CDisk::ReadWriteSectorNt(uint8_t command, uint8_t /*driveCode*/, uint64_t startSector, uint16_t count,
                                   void* buffer) {
+  m_lastReadError = ReadError::kNone;
   if (!m_hActiveDevice.IsOpen()) {
     m_ports.log.Write("ReadWriteSectorNt::m_hActiveDevice invalid.\r\n");
+    m_lastReadError = ReadError::kGone;
     return 0;
   }
   if (command != kCmdReadSectors) return 0;  // the program issues no other command
-  const ReadResult read = m_ports.device.ReadAt(m_hActiveDevice.Get(), uint64_t{startSector} * kSectorSize, buffer,
+  const ReadResult read = m_ports.device.ReadAt(m_hActiveDevice.Get(), startSector * kSectorSize, buffer,
                                                 static_cast<uint32_t>(count) * kSectorSize);
   if (!read.ok) {
+    m_lastReadError = read.error == ReadError::kNone ? ReadError::kMedia : read.error;
     m_ports.log.WriteF("ReadWriteSectorNt, dwBytes=%ld, ReadFile failed\r\n", static_cast<long>(read.bytes));
     return 0;
   }
   return read.bytes;
 }
 
-uint32_t CDisk::ReadWriteSector9x(uint8_t command, uint8_t driveCode, uint32_t startSector, uint16_t count,
+uint32_t CDisk::ReadWriteSector9x(uint8_t command, uint8_t driveCode, uint64_t startSector, uint16_t count,
                                   void* buffer) {
+  m_lastReadError = ReadError::kMedia;
   if (!m_hDll.IsLoaded() || !m_pfnReadWriteSector) return 0;
+  // The DLL's sector numbers are 32-bit, as its table's are.
+  if (startSector > UINT32_MAX) return 0;
   // The DLL answers 0 for a transfer that failed: that must reach the scan as
   // a bad block, not as count * 512 bytes read.
-  if (m_pfnReadWriteSector(command, driveCode, startSector, count, buffer) == 0) return 0;
+  if (m_pfnReadWriteSector(command, driveCode, static_cast<uint32_t>(startSector), count, buffer) == 0) return 0;
+  m_lastReadError = ReadError::kNone;
   return static_cast<uint32_t>(count) * kSectorSize;
 }

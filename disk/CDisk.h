@@ -3,6 +3,7 @@
 // construction, keeps one disk active and reads it in chunks of at most 128
 // sectors.
 #include <cstdint>
+#include <vector>
 
 #include "disk/DeviceIo.h"
 #include "disk/DiskTable.h"
@@ -37,10 +38,12 @@ class CDisk {
   CDisk& operator=(const CDisk&) = delete;
 
   int32_t SetActiveDisk(uint16_t slotCode);
-  uint32_t ReadSectors(uint32_t startSector, uint16_t count, void* buffer);
-  uint32_t ReadWriteSector(uint8_t command, uint8_t driveCode, uint32_t startSector, uint16_t count, void* buffer);
-  uint32_t ReadWriteSectorNt(uint8_t command, uint8_t driveCode, uint32_t startSector, uint16_t count, void* buffer);
-  uint32_t ReadWriteSector9x(uint8_t command, uint8_t driveCode, uint32_t startSector, uint16_t count, void* buffer);
+  // Sector numbers are 64-bit: disks of 2 TiB and more hold more than 2^32
+  // sectors (the 9x DLL's table and reads stay 32-bit).
+  uint32_t ReadSectors(uint64_t startSector, uint16_t count, void* buffer);
+  uint32_t ReadWriteSector(uint8_t command, uint8_t driveCode, uint64_t startSector, uint16_t count, void* buffer);
+  uint32_t ReadWriteSectorNt(uint8_t command, uint8_t driveCode, uint64_t startSector, uint16_t count, void* buffer);
+  uint32_t ReadWriteSector9x(uint8_t command, uint8_t driveCode, uint64_t startSector, uint16_t count, void* buffer);
   int32_t GetDiskinfoNt();
   int32_t GetDiskinfo9x();
   int32_t RefreshDiskTable();
@@ -56,6 +59,19 @@ class CDisk {
   // 0x80 + the number of the physical disk that holds the system directory.
   uint16_t SystemDiskCode() const { return m_systemDiskCode; }
 
+  // A slot's size in 512-byte sectors, 64-bit, 0 for no such slot: its whole
+  // cylinders (what the window shows and the map covers) and the device's
+  // true end, which may lie up to a cylinder further. On the 9x branch both
+  // are the table's total.
+  uint64_t TotalSectors(int slot) const;
+  uint64_t DeviceSectors(int slot) const;
+  // The logical sector size of the slot's drive (512 where not known).
+  uint32_t SectorSize(int slot) const;
+  // Physical drives that exist but found no room in the table (it holds four).
+  const std::vector<int>& DrivesLeftOut() const { return m_leftOut; }
+  // What the last failed read came to (a failed medium, or a device gone).
+  ReadError LastReadError() const { return m_lastReadError; }
+
   bool IsNt() const { return m_bNt != 0; }
   uint16_t ActiveDrive() const { return m_activeDrive; }
   uint16_t DriveCodeOfSlot(int slot) const { return slot >= 0 && slot < 4 ? m_driveCodes[slot] : 0; }
@@ -66,7 +82,12 @@ class CDisk {
  private:
   DiskPorts m_ports;
   DiskTable m_table = {};
+  uint64_t m_totalSectors[4] = {};
+  uint64_t m_deviceSectors[4] = {};
+  uint32_t m_sectorSize[4] = {};
+  std::vector<int> m_leftOut;
   uint16_t m_systemDiskCode = 0;
+  ReadError m_lastReadError = ReadError::kNone;
   GetDiskInfoEntry m_pfnGetDiskInfo = nullptr;
   ReadWriteSectorEntry m_pfnReadWriteSector = nullptr;
   int32_t m_bNt = 0;

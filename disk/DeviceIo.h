@@ -34,10 +34,16 @@ class IDeviceIo {
  public:
   virtual ~IDeviceIo() = default;
   virtual DeviceHandle OpenDrive(int number) = 0;
+  // Whether there is a drive n at all, asked without opening it (for a
+  // drive the disk list has no room for).
+  virtual bool DriveExists(int number) = 0;
   // The geometry the drive reports; false where it reports none.
   virtual bool GetGeometry(DeviceHandle device, DiskGeometry& out) = 0;
   // The drive's size in bytes; false where it cannot be told.
   virtual bool GetSize(DeviceHandle device, uint64_t& bytes) = 0;
+  // The drive's logical sector size: the unit its unbuffered reads must be
+  // aligned to (512, or 4096 on 4K-native drives).
+  virtual uint32_t SectorSize(DeviceHandle device) = 0;
   // Reads `bytes` bytes at the byte offset into `buffer` (aligned for
   // unbuffered device access). A read that runs over the drive's end
   // succeeds short.

@@ -32,6 +32,13 @@ DeviceHandle NtDeviceIo::OpenDrive(int number) {
   return h;
 }
 
+bool NtDeviceIo::DriveExists(int number) { return m_calls.QueryDosDeviceA(StrFormat("PhysicalDrive%d", number)); }
+
+uint32_t NtDeviceIo::SectorSize(DeviceHandle device) {
+  DiskGeometry g;
+  return GetGeometry(device, g) && g.bytesPerSector != 0 ? g.bytesPerSector : 512;
+}
+
 bool NtDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
   unsigned char reply[kDiskGeometryBytes] = {};
   uint32_t returned = 0;
@@ -76,9 +83,15 @@ ReadResult NtDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buffer
   // Applies to volumes; on a drive handle its outcome does not matter.
   m_calls.DeviceIoControl(device, kFsctlLockVolume, nullptr, 0, unused);
   int32_t high = static_cast<int32_t>(offset >> 32);
-  m_calls.SetFilePointer(device, static_cast<int32_t>(offset & 0xFFFFFFFF), high);
-
   ReadResult result;
+  // A seek that failed would leave the read at wherever the device stood,
+  // and a good read there would count for these sectors: it is a failed read.
+  if (m_calls.SetFilePointer(device, static_cast<int32_t>(offset & 0xFFFFFFFF), high) == kInvalidSetFilePointer &&
+      m_calls.GetLastError() != kNoError) {
+    result.error = ReadError::kMedia;
+    return result;
+  }
+
   result.ok = m_calls.ReadFile(device, buffer, bytes, result.bytes);
   if (result.ok) {
     m_calls.DeviceIoControl(device, kFsctlUnlockVolume, nullptr, 0, unused);

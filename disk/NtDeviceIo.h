@@ -30,6 +30,7 @@ constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorDeviceNotConnected = 1167;
 constexpr uint32_t kErrorNoSuchDevice = 433;
 constexpr uint32_t kInvalidSetFilePointer = 0xFFFFFFFF;
+constexpr uint32_t kNoError = 0;
 
 // The kernel32 calls, one method each, named after them.
 class INtDeviceCalls {
@@ -48,6 +49,9 @@ class INtDeviceCalls {
   virtual uint32_t SetFilePointer(DeviceHandle h, int32_t low, int32_t& high) = 0;
   virtual bool ReadFile(DeviceHandle h, void* buffer, uint32_t bytes, uint32_t& read) = 0;
   virtual bool CloseHandle(DeviceHandle h) = 0;
+  // QueryDosDeviceA(name): whether the DOS device name exists (nothing is
+  // opened).
+  virtual bool QueryDosDeviceA(const std::string& name) = 0;
 };
 
 class NtDeviceIo : public IDeviceIo {
@@ -55,6 +59,8 @@ class NtDeviceIo : public IDeviceIo {
   explicit NtDeviceIo(INtDeviceCalls& calls) : m_calls(calls) {}
 
   DeviceHandle OpenDrive(int number) override;
+  bool DriveExists(int number) override;
+  uint32_t SectorSize(DeviceHandle device) override;
   bool GetGeometry(DeviceHandle device, DiskGeometry& out) override;
   bool GetSize(DeviceHandle device, uint64_t& bytes) override;
   ReadResult ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) override;

@@ -70,7 +70,10 @@ void CDriveIdentifier::RunNtPass(IIdentifyNtPort& port) {
 }
 
 void CDriveIdentifier::Run9xPass(ISystemPort& system, IIdentify9xPort& port) {
-  port.SetPriority(IdentifyPriority::Realtime);
+  // The pass runs at realtime priority; whatever the process ran at before
+  // is what it runs at afterwards.
+  const IdentifyPriority before = port.GetPriority();
+  port.SetPriority(kRealtimePriority);
   IdeQueryRecord record{};
   if (!port.ReadIdeQueryRecord(record)) {
     system.ShowMessageBox(kNoDriverText, kNoDriverCaption, kMbIconError | kMbOk);
@@ -87,5 +90,5 @@ void CDriveIdentifier::Run9xPass(ISystemPort& system, IIdentify9xPort& port) {
     std::copy(first, first + static_cast<std::ptrdiff_t>(kIdentifyBlockSize), block.begin());
     strModol[p] = ExtractModelText(block);
   }
-  port.SetPriority(IdentifyPriority::Normal);
+  port.SetPriority(before);
 }

@@ -2,6 +2,7 @@
 // The operating-system services the drive identification needs, one port per
 // platform family. Real implementations live in identify/win32 and
 // identify/linux; the tests script them.
+#include <cstdint>
 #include <memory>
 
 #include "identify/IdentifyTypes.h"
@@ -27,12 +28,16 @@ class IIdentifyNtPort {
   virtual std::unique_ptr<IIdentifyNtDrive> OpenDrive(int n) = 0;
 };
 
-enum class IdentifyPriority { Realtime, Normal };
+// A process priority class, as SetPriorityClass takes it.
+using IdentifyPriority = uint32_t;
+constexpr IdentifyPriority kRealtimePriority = 0x00000100;  // REALTIME_PRIORITY_CLASS
+constexpr IdentifyPriority kNormalPriority = 0x00000020;    // NORMAL_PRIORITY_CLASS
 
 class IIdentify9xPort {
  public:
   virtual ~IIdentify9xPort() = default;
-  // SetPriorityClass on the current process.
+  // GetPriorityClass and SetPriorityClass on the current process.
+  virtual IdentifyPriority GetPriority() = 0;
   virtual void SetPriority(IdentifyPriority priority) = 0;
   // Loads IDEQUERY.VXD and lets it fill `record` (which the caller has
   // zeroed). False when the driver cannot be opened; `record` is then

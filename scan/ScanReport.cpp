@@ -12,18 +12,18 @@ std::string DurationText(uint32_t seconds) {
                    static_cast<int>(seconds % 60));
 }
 
-std::string ScannedAreaText(uint32_t pos) {
-  return pos < 2097152 ? StrFormat("%d M", static_cast<int>(pos >> 11))
-                       : StrFormat("%d G", static_cast<int>(pos >> 21));
+std::string ScannedAreaText(uint64_t pos) {
+  return pos < 2097152 ? StrFormat("%llu M", static_cast<unsigned long long>(pos >> 11))
+                       : StrFormat("%llu G", static_cast<unsigned long long>(pos >> 21));
 }
 
 const char* ReportResultLine(bool clean) { return clean ? kResultClean : kResultBad; }
 
 std::string FormatReport(const ReportFacts& f) {
   const std::string date = StrFormat(kDateFormat, f.date.year, f.date.month, f.date.day);
-  const std::string size = StrFormat("%u G", static_cast<unsigned>(f.totalSectors >> 21));
+  const std::string size = StrFormat("%llu G", static_cast<unsigned long long>(f.totalSectors >> 21));
   // One 2500th of the disk, not one 2484th: the scan unit has always been so.
-  const std::string unit = StrFormat("%u M", static_cast<unsigned>(f.totalSectors / 5120000));
+  const std::string unit = StrFormat("%llu M", static_cast<unsigned long long>(f.totalSectors / 5120000));
   const std::string separator(85, '-');
 
   const std::string crlf = "\r\n";

@@ -22,8 +22,8 @@ std::string DurationText(uint32_t seconds);
 struct ReportFacts {
   LocalDate date;
   std::string diskDescription;  // DiskDescription of the scanned slot
-  uint32_t totalSectors = 0;
-  uint32_t scanPosition = 0;  // the block of the run's last pass
+  uint64_t totalSectors = 0;
+  uint64_t scanPosition = 0;  // the block of the run's last pass
   std::string elapsed;        // the elapsed text last shown
   bool clean = true;          // no read failed
 };
@@ -32,7 +32,7 @@ struct ReportFacts {
 std::string FormatReport(const ReportFacts& facts);
 
 // The scanned-area field: "%d M" below 1 GB (2,097,152 sectors), else "%d G".
-std::string ScannedAreaText(uint32_t scanPosition);
+std::string ScannedAreaText(uint64_t scanPosition);
 
 // The result line as the report holds it (code page 936 bytes).
 const char* ReportResultLine(bool clean);

@@ -27,7 +27,7 @@ BlockBuffer NewBlockBuffer() {
 // What the remaining-time label shows. Below 1 MB/s the speed reads 0 and no
 // estimate can be made; past the estimate (the last cells of a run) there is
 // no time left to show.
-std::string RemainingText(uint32_t diskMb, uint32_t speed, uint32_t elapsed) {
+std::string RemainingText(uint64_t diskMb, uint64_t speed, uint32_t elapsed) {
   if (speed == 0) return "--:--:--";
   const int64_t remaining = static_cast<int64_t>(diskMb / speed) - elapsed - 2;
   return DurationText(remaining > 0 ? static_cast<uint32_t>(remaining) : 0);
@@ -74,11 +74,6 @@ std::string ScanRun::PercentText() const {
   return m_strPercent;
 }
 
-uint32_t ScanRun::SelectedTotalSectors() const {
-  const DiskRecord* record = m_setup->disk.RecordOfSlot(m_setup->selectedSlot.load());
-  return record ? record->totalSectors : 0;
-}
-
 void ScanRun::PushPercent(const std::string& text) {
   {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -97,70 +92,96 @@ void ScanRun::PaintCell(uint32_t color) {
   m_display.InvalidateMap();
 }
 
+void ScanRun::BadBlock(uint64_t sector) {
+  m_display.ReadFailed(sector);
+  ++m_nBadCount;
+  m_display.ShowBadCount(StrFormat("%u", static_cast<unsigned>(m_nBadCount.load())));
+  PaintCell(kBadCellColor);
+  ++m_nCell;
+  m_boundary += m_cellSectors;
+}
+
 uint32_t ScanRun::ScanDisk() {
   BlockBuffer buffer = NewBlockBuffer();
-  const uint32_t total = SelectedTotalSectors();
-  m_nCell = 0;
-  uint32_t cell = total / kCells;
-  uint32_t boundary = cell;
-  const uint32_t diskMb = total >> 11;
+  const uint64_t total = m_setup->totalSectors;
+  const uint64_t first = m_setup->firstSector;
+  m_cellSectors = total / kCells;
+  // A run that starts inside the disk takes the cell and the boundary a whole
+  // run has there: cell k is painted by the first block that starts at or
+  // after (k + 1) C, so the blocks before `first` painted every cell whose
+  // boundary lies at or before first - 128.
+  const uint64_t before = first >= kBlockSectors && m_cellSectors > 0 ? (first - kBlockSectors) / m_cellSectors : 0;
+  m_nCell = m_cellSectors == 0 ? (first > 0 ? 1 : 0) : static_cast<int32_t>(before < kCells ? before : kCells);
+  m_boundary = m_cellSectors * (static_cast<uint64_t>(m_nCell) + 1);
+  const uint64_t rangeMb = total > first ? (total - first) >> 11 : 0;
   m_nBadCount = 0;
   m_strPercentShown.clear();
-  bool stopped = false;
+  m_stopped = false;
 
-  // 64-bit so that the last block of a disk near 2^32 sectors cannot wrap
-  // the offset back to 0 and start the disk over.
-  for (uint64_t next = 0; next < total; next += kBlockSectors) {
-    const auto off = static_cast<uint32_t>(next);
+  for (uint64_t off = first; off < total; off += kBlockSectors) {
     m_nScanPos = off;
     const uint32_t elapsed = (m_clock.TimeGetTime() - m_dwStartTick) / 1000;
     const uint32_t divisor = elapsed + 1;
     if (m_bStop) {  // the block at off is not read
-      stopped = true;
+      m_stopped = true;
       break;
     }
 
     m_nLastRead = static_cast<int32_t>(m_setup->disk.ReadSectors(off, kBlockSectors, buffer.get()));
-    PushPercent(StrFormat("%u", static_cast<unsigned>(uint64_t{off} * 100 / total)));
+    PushPercent(StrFormat("%llu", static_cast<unsigned long long>(off * 100 / total)));
 
     if (m_nLastRead == 0) {
-      m_display.ReadFailed(off);
-      ++m_nBadCount;
-      m_display.ShowBadCount(StrFormat("%u", static_cast<unsigned>(m_nBadCount.load())));
-      PaintCell(kBadCellColor);
-      ++m_nCell;
-      cell = SelectedTotalSectors() / kCells;
-      boundary += cell;
-    } else if (off - boundary < kBlockSectors) {
+      BadBlock(off);
+      continue;
+    }
+    // A good read paints the green cell of every boundary at or before its
+    // start. With cells of 128 sectors or more that is at most one; smaller
+    // cells can have several boundaries within one block. With no cell size
+    // (a disk of fewer than 2484 sectors) only the first block paints.
+    while (m_cellSectors == 0 ? off == 0 && m_boundary == 0 && m_nCell == 0 : m_boundary <= off) {
       const std::string elapsedText = DurationText(elapsed);
       {
         std::lock_guard<std::mutex> hold(m_lock);
         m_strElapsed = elapsedText;
       }
       m_display.ShowElapsed(elapsedText);
-      const uint32_t speed = (off >> 11) / divisor;
+      const uint64_t speed = ((off - first) >> 11) / divisor;
       m_display.ShowSpeed(StrFormat("%d M/s", static_cast<int>(speed)));
-      m_display.ShowRemaining(RemainingText(diskMb, speed, elapsed));
+      m_display.ShowRemaining(RemainingText(rangeMb, speed, elapsed));
       PaintCell(kGoodCellColor);
       ++m_nCell;
-      cell = SelectedTotalSectors() / kCells;
-      boundary += cell;
+      m_boundary += m_cellSectors;
     }
   }
-  {
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_result.stopped = stopped;
+  // Past the whole cylinders: the sectors the last block did not reach, up
+  // to the device's end.
+  if (!m_stopped) {
+    const uint64_t mainEnd = total == 0 ? 0 : ((total - 1) / kBlockSectors + 1) * kBlockSectors;
+    ReadTail(mainEnd > first ? mainEnd : first, buffer.get());
   }
   EndOfRun();
   return 0;
 }
 
+void ScanRun::ReadTail(uint64_t from, unsigned char* buffer) {
+  const uint64_t end = m_setup->deviceSectors;
+  for (uint64_t off = from; off < end; off += kBlockSectors) {
+    if (m_bStop) {
+      m_stopped = true;
+      return;
+    }
+    const auto count = static_cast<uint16_t>(end - off < kBlockSectors ? end - off : kBlockSectors);
+    // The map, the labels and the percent keep following the whole-cylinder
+    // total; a failed read here counts like any other.
+    if (m_setup->disk.ReadSectors(off, count, buffer) == 0) BadBlock(off);
+  }
+}
+
 bool ScanRun::WriteReport(bool noBadSectors) {
   ReportFacts facts;
   facts.date = m_clock.Today();
-  const int slot = m_setup->selectedSlot.load();
-  facts.diskDescription = DiskDescription(slot, m_setup->models.GetModel(slot));
-  facts.totalSectors = SelectedTotalSectors();
+  facts.diskDescription = DiskDescription(m_setup->slot, m_setup->model);
+  facts.totalSectors = m_setup->totalSectors;
   facts.scanPosition = m_nScanPos;
   facts.elapsed = ElapsedText();
   facts.clean = noBadSectors;
@@ -175,6 +196,14 @@ bool ScanRun::WriteReport(bool noBadSectors) {
 }
 
 void ScanRun::EndOfRun() {
+  // The report's scan time is this run's own, taken now: not the text of the
+  // last cell boundary, nor one left from an earlier run.
+  const std::string elapsedText = DurationText((m_clock.TimeGetTime() - m_dwStartTick) / 1000);
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_strElapsed = elapsedText;
+  }
+  m_display.ShowElapsed(elapsedText);
   const bool clean = m_nBadCount == 0;
   WriteReport(clean);
   m_strPercentShown.clear();  // "100" is always pushed, also after a stop
@@ -185,6 +214,7 @@ void ScanRun::EndOfRun() {
     m_result.clean = clean;
     m_result.badCount = m_nBadCount;
     m_result.scanPosition = m_nScanPos;
+    m_result.stopped = m_stopped;
     result = m_result;
   }
   if (m_setup->onEnded) m_setup->onEnded(result);

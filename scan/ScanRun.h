@@ -17,7 +17,6 @@
 
 #include "chart/CDrawPicModel.h"
 #include "disk/CDisk.h"
-#include "identify/CDriveIdentifier.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "scan/ScanReport.h"
@@ -32,8 +31,8 @@ class IRunDisplay {
   virtual void ShowSpeed(const std::string& text) = 0;
   virtual void ShowRemaining(const std::string& text) = 0;
   virtual void ShowBadCount(const std::string& text) = 0;
-  // The read of 128 sectors starting there failed.
-  virtual void ReadFailed(uint32_t /*startSector*/) {}
+  // The read of up to 128 sectors starting there failed.
+  virtual void ReadFailed(uint64_t /*startSector*/) {}
   // The map's picture is out of date.
   virtual void InvalidateMap() = 0;
 };
@@ -41,21 +40,28 @@ class IRunDisplay {
 // How a run ended.
 struct RunResult {
   bool clean = true;          // no read failed
-  uint32_t badCount = 0;      // failed 64 KB reads
-  uint32_t scanPosition = 0;  // the block of the last pass
+  uint32_t badCount = 0;      // failed reads (64 KB, or less at the device's end)
+  uint64_t scanPosition = 0;  // the block of the main loop's last pass
   bool stopped = false;       // ended by a stop request
   bool reportWritten = false;
   std::string reportProblem;  // why not, when it was not
 };
 
-// What Start hands a run.
+// What Start hands a run: the disk as it was selected then. A selection
+// changed during the run changes neither what is read nor what the report
+// names.
 struct RunSetup {
-  CDisk& disk;  // the selected disk already made active
-  const CDriveIdentifier& models;
-  // The window's selection, read at every cell and when the report names the
-  // disk (a selection changed during a run is followed).
-  const std::atomic<int32_t>& selectedSlot;
-  CDrawPicModel* chart;  // the map; null paints nothing
+  CDisk& disk;  // the selected disk, already made active
+  int slot = 0;
+  std::string model;
+  // The window's whole-cylinder total (the map, the labels and the percent
+  // follow it) and the device's true end (the tail past the whole cylinders
+  // is read too).
+  uint64_t totalSectors = 0;
+  uint64_t deviceSectors = 0;
+  CDrawPicModel* chart = nullptr;  // the map; null paints nothing
+  // Where the run starts (0: the whole disk); a multiple of 128.
+  uint64_t firstSector = 0;
   // Called on the worker's thread once the report is written and the percent
   // field reads 100: the window's own end of the run.
   std::function<void(const RunResult&)> onEnded;
@@ -90,20 +96,22 @@ class ScanRun {
   RunResult LastResult() const;
   // The elapsed text last shown (what the next report's scan-time line holds).
   std::string ElapsedText() const;
-  uint32_t ScanPosition() const { return m_nScanPos.load(); }
+  uint64_t ScanPosition() const { return m_nScanPos.load(); }
   const std::string& ReportPath() const { return m_reportPath; }
   uint32_t BadCount() const { return m_nBadCount.load(); }
   std::string PercentText() const;
 
   // For tests: the position a report names when no read happens (a disk of
   // 0 sectors reports what the run before it left).
-  void SetScanPosition(uint32_t sector) { m_nScanPos.store(sector); }
+  void SetScanPosition(uint64_t sector) { m_nScanPos.store(sector); }
 
  private:
   friend int ScanThreadProc(ScanRun* run);
   void PaintCell(uint32_t color);
   void PushPercent(const std::string& text);
-  uint32_t SelectedTotalSectors() const;
+  void BadBlock(uint64_t sector);
+  // Reads the device past the whole cylinders, from `from` to its end.
+  void ReadTail(uint64_t from, unsigned char* buffer);
   void EndOfRun();
 
   IClock& m_clock;
@@ -119,14 +127,17 @@ class ScanRun {
   std::atomic<int32_t> m_nWorkerBusy{0};
   std::atomic<uint32_t> m_dwStartTick{0};
   std::atomic<uint32_t> m_nBadCount{0};
-  std::atomic<uint32_t> m_nScanPos{0};
+  std::atomic<uint64_t> m_nScanPos{0};
   int32_t m_nLastRead = 1;
   int32_t m_nCell = 0;
+  uint64_t m_cellSectors = 0;  // C
+  uint64_t m_boundary = 0;     // B
 
   mutable std::mutex m_lock;  // the texts and the result, read from other threads
   std::string m_strElapsed;
   std::string m_strPercent;
   std::string m_strPercentShown;  // what the percent field shows now (worker only)
+  bool m_stopped = false;         // worker only
   RunResult m_result;
 };
 

@@ -16,10 +16,19 @@
 
 namespace {
 
-// Says which drives could not be opened. Returns false, having said so in
-// one line, when no disk at all is usable.
+// Says which drives could not be opened and which the list has no room
+// for. Returns false, having said so in one line, when no disk at all is
+// usable.
 bool ReportOpenFailures(const LinuxMachine& m, const CDisk& disk, bool devicesGiven) {
   const uint32_t count = disk.Table().count;
+  const std::vector<std::string>& drives = m.Drives();
+  for (int number : disk.DrivesLeftOut())
+    std::fprintf(stderr, "morvek-scan: %s left out: the disk list holds four disks\n",
+                 drives[static_cast<size_t>(number)].c_str());
+  // Drive numbers past 7 are never tried, as on Windows.
+  for (size_t i = 8; i < drives.size(); ++i)
+    std::fprintf(stderr, "morvek-scan: %s never tried: only the first eight devices are looked at\n",
+                 drives[i].c_str());
   std::string reasons;
   for (size_t i = 0; i < m.Drives().size(); ++i) {
     const std::string why = m.Io().OpenError(static_cast<int>(i));
@@ -59,7 +68,7 @@ int ListDisks(const Options& options) {
   m.Log().Release();
   const DiskTable& table = disk.Table();
   for (uint32_t slot = 0; slot < table.count; ++slot) {
-    const uint32_t total = table.records[slot].totalSectors;
+    const uint64_t total = disk.TotalSectors(static_cast<int>(slot));
     std::printf("%s\t%s\t%s\n",
                 DiskDescription(static_cast<int>(slot), identifier.GetModel(static_cast<int>(slot))).c_str(),
                 DiskSizeText(total).c_str(), CellSizeText(total).c_str());
@@ -103,14 +112,29 @@ int ScanOneDisk(const Options& options) {
                                  ? m.Drives()[static_cast<size_t>(driveNumber)]
                                  : std::string("?");
   const bool terminal = isatty(STDOUT_FILENO) == 1;
-  std::printf("Scanning %s (%s): disk size %s, each cell %s\n", view.DiskEntries()[options.disk].c_str(),
-              device.c_str(), sizes.diskSize.c_str(), sizes.cellSize.c_str());
+  // The labels count whole cylinders; where the device holds more than a
+  // cell beyond them, its true size is given too (the scan reads it all).
+  const uint64_t total = scan.Disk().TotalSectors(options.disk);
+  const uint64_t deviceSectors = scan.Disk().DeviceSectors(options.disk);
+  std::string trueSize;
+  if (deviceSectors - total > total / 2484)
+    trueSize = " (the device: " + std::to_string(deviceSectors * 512) + " bytes, " +
+               std::to_string(deviceSectors - total) + " sectors past the whole cylinders)";
+  std::printf("Scanning %s (%s): disk size %s, each cell %s%s\n", view.DiskEntries()[options.disk].c_str(),
+              device.c_str(), sizes.diskSize.c_str(), sizes.cellSize.c_str(), trueSize.c_str());
   std::fflush(stdout);
 
   StopSignals signals;
+  CScan::StartResult started;
   {
     const StopSignals::BlockedHere blocked;
-    scan.OnStart();
+    started = scan.OnStart();
+  }
+  if (started != CScan::StartResult::kStarted) {
+    std::fprintf(
+        stderr, "morvek-scan: %s: %s; nothing was scanned\n", device.c_str(),
+        started == CScan::StartResult::kEmpty ? "the device holds no sectors" : "the device could not be opened");
+    return kExitUsage;
   }
 
   bool stopped = false;
@@ -136,7 +160,7 @@ int ScanOneDisk(const Options& options) {
   // The run's results. A file that cannot be written is said on stderr; the
   // exit status stays that of the scan.
   const RunResult result = scan.Run().LastResult();
-  const std::vector<uint32_t> failed = view.FailedReads();
+  const std::vector<uint64_t> failed = view.FailedReads();
   if (result.reportWritten) {
     std::printf("Report: %s\n", AbsolutePath(kReportFile).c_str());
   } else {

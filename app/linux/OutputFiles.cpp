@@ -49,9 +49,9 @@ std::string OutputPathProblem(const std::string& path, const std::vector<std::st
   return "";
 }
 
-std::string BadListText(const std::vector<uint32_t>& startSectors) {
+std::string BadListText(const std::vector<uint64_t>& startSectors) {
   std::string text;
-  for (uint32_t sector : startSectors) text += std::to_string(sector) + "\n";
+  for (uint64_t sector : startSectors) text += std::to_string(sector) + "\n";
   return text;
 }
 

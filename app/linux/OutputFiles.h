@@ -16,7 +16,7 @@ std::string OutputPathProblem(const std::string& path, const std::vector<std::st
 
 // The bad-block list: the start sectors, one decimal number and "\n" per
 // line (nothing for none).
-std::string BadListText(const std::vector<uint32_t>& startSectors);
+std::string BadListText(const std::vector<uint64_t>& startSectors);
 
 // PATH made absolute against the current directory (not resolved further).
 std::string AbsolutePath(const std::string& path);

@@ -44,7 +44,7 @@ bool TerminalView::WaitForRunEnd(std::chrono::milliseconds timeout) {
   return m_runEnd.wait_for(hold, timeout, [this] { return m_runEnded; });
 }
 
-void TerminalView::ReadFailed(uint32_t startSector) {
+void TerminalView::ReadFailed(uint64_t startSector) {
   std::lock_guard<std::mutex> hold(m_lock);
   m_failedReads.push_back(startSector);
 }
@@ -61,7 +61,7 @@ std::vector<ScanLabels> TerminalView::TakePercentChanges() {
   return changes;
 }
 
-std::vector<uint32_t> TerminalView::FailedReads() const {
+std::vector<uint64_t> TerminalView::FailedReads() const {
   std::lock_guard<std::mutex> hold(m_lock);
   return m_failedReads;
 }

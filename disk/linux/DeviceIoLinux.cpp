@@ -78,6 +78,9 @@ DeviceHandle LinuxDeviceIo::OpenDrive(int number) {
     return kInvalidDevice;
   }
   file.removable = IsRemovable(st);
+  int logical = 0;
+  if (S_ISBLK(st.st_mode) && ioctl(fd, BLKSSZGET, &logical) == 0 && logical > 0)
+    file.sectorSize = static_cast<uint32_t>(logical);
   m_open[fd] = file;
   return fd;
 }
@@ -88,6 +91,13 @@ bool LinuxDeviceIo::Find(DeviceHandle device, OpenFile& out) const {
   if (it == m_open.end()) return false;
   out = it->second;
   return true;
+}
+
+bool LinuxDeviceIo::DriveExists(int number) { return number >= 0 && static_cast<size_t>(number) < m_drives.size(); }
+
+uint32_t LinuxDeviceIo::SectorSize(DeviceHandle device) {
+  OpenFile file;
+  return Find(device, file) ? file.sectorSize : 512;
 }
 
 bool LinuxDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {

@@ -26,6 +26,8 @@ class LinuxDeviceIo : public IDeviceIo {
   ~LinuxDeviceIo() override;
 
   DeviceHandle OpenDrive(int number) override;
+  bool DriveExists(int number) override;
+  uint32_t SectorSize(DeviceHandle device) override;
   bool GetGeometry(DeviceHandle device, DiskGeometry& out) override;
   bool GetSize(DeviceHandle device, uint64_t& bytes) override;
   ReadResult ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) override;
@@ -40,6 +42,7 @@ class LinuxDeviceIo : public IDeviceIo {
   struct OpenFile {
     std::string path;
     uint64_t size = 0;
+    uint32_t sectorSize = 512;
     bool removable = false;
   };
   bool Find(DeviceHandle device, OpenFile& out) const;

@@ -46,3 +46,8 @@ bool Win32NtDeviceCalls::ReadFile(DeviceHandle h, void* buffer, uint32_t bytes, 
 }
 
 bool Win32NtDeviceCalls::CloseHandle(DeviceHandle h) { return ::CloseHandle(H(h)) != FALSE; }
+
+bool Win32NtDeviceCalls::QueryDosDeviceA(const std::string& name) {
+  char target[512];
+  return ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+}

@@ -12,4 +12,5 @@ class Win32NtDeviceCalls : public INtDeviceCalls {
   uint32_t SetFilePointer(DeviceHandle h, int32_t low, int32_t& high) override;
   bool ReadFile(DeviceHandle h, void* buffer, uint32_t bytes, uint32_t& read) override;
   bool CloseHandle(DeviceHandle h) override;
+  bool QueryDosDeviceA(const std::string& name) override;
 };

@@ -4,8 +4,8 @@
 // program. Part one calls Halvex32.dll's exports directly; part two reads the
 // same disks through the disk object with the real Windows ports, as the
 // program does on Windows 98.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>

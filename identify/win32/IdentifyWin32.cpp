@@ -106,10 +106,11 @@ class Win32IdentifyNtPort final : public IIdentifyNtPort {
 
 class Win32Identify9xPort final : public IIdentify9xPort {
  public:
-  void SetPriority(IdentifyPriority priority) override {
-    ::SetPriorityClass(::GetCurrentProcess(),
-                       priority == IdentifyPriority::Realtime ? REALTIME_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS);
+  IdentifyPriority GetPriority() override {
+    const DWORD current = ::GetPriorityClass(::GetCurrentProcess());
+    return current != 0 ? current : kNormalPriority;
   }
+  void SetPriority(IdentifyPriority priority) override { ::SetPriorityClass(::GetCurrentProcess(), priority); }
 
   bool ReadIdeQueryRecord(IdeQueryRecord& record) override {
     // Opening the file loads the dynamically loadable driver; closing the

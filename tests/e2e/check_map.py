@@ -22,21 +22,40 @@ GREEN, RED, WHITE = (41, 178, 49), (255, 101, 66), (255, 255, 255)
 
 # The run: one 128-sector read per pass while off < T; a read fails when it
 # overlaps a bad range (cut at the device's end). A failed read paints the
-# next cell red; a good read paints it green when it is the first block at
-# or after the running boundary B; every painted cell moves B on by C.
+# next cell red; a good read paints a green cell for every boundary B at or
+# before its start (with no cell size, only the first block paints); every
+# painted cell moves B on by C. Then the device's tail past the last block:
+# reads of up to 128 sectors to its end, a failure there red like any other.
 cell_size = total // 2484
 boundary, cells, failed = cell_size, [], []
+
+
+def fails(off, count):
+    last = min(off + count, dev_sectors) - 1
+    return any(lo <= last and off <= hi for lo, hi in bad)
+
+
 off = 0
 while off < total and (stop is None or off < stop):
-    last = min(off + 127, dev_sectors - 1)
-    if any(lo <= last and off <= hi for lo, hi in bad):
+    if fails(off, 128):
         failed.append(off)
         cells.append(RED)
         boundary += cell_size
-    elif (off - boundary) % 2**32 < 128:
-        cells.append(GREEN)
-        boundary += cell_size
+    elif cell_size == 0:
+        if off == 0:
+            cells.append(GREEN)
+    else:
+        while boundary <= off:
+            cells.append(GREEN)
+            boundary += cell_size
     off += 128
+if stop is None:
+    off = -(-total // 128) * 128
+    while off < dev_sectors:
+        if fails(off, min(128, dev_sectors - off)):
+            failed.append(off)
+            cells.append(RED)
+        off += 128
 cells = cells[:2484]  # the chart keeps no cell beyond its last one
 
 errors = []

@@ -50,6 +50,19 @@ st=0
 check_eq "status for an unknown option" 2 "$st"
 check_eq "unknown option message lines" 1 "$(wc -l <"$work/err2")"
 
+# Disks past 2^32 sectors: a 3 TiB and a 16 TB device (sparse files).
+make_sparse_image "$work/3t.img" $((3 * 2 ** 40 / 512))
+make_sparse_image "$work/16t.img" $((16000000000000 / 512))
+t3=$(attach_loop "$work/3t.img") || fail_test "cannot attach a loop device"
+t16=$(attach_loop "$work/16t.img") || fail_test "cannot attach a loop device"
+mkdir "$work/big" && cd "$work/big"
+check_eq "list of a 3 TiB and a 16 TB device" "$(printf 'Disk 0: \t3071 G\t1258 M\nDisk 1: \t14901 G\t6103 M')" \
+	"$("$scan" --list "$t3" "$t16")"
+log=$(cat Scan.log; echo .)
+check "Scan.log: the 3 TiB device's 401,024 cylinders" log_has_line "cyln=401024, head=255, sector=63"
+check "Scan.log: the 16 TB device's 1,945,222 cylinders" log_has_line "cyln=1945222, head=255, sector=63"
+cd "$work"
+
 # The listed devices are opened read-only: no open asks for write access.
 strace -f -e trace=open,openat -o "$work/trace" "$scan" --list "$a" "$b" >/dev/null
 check_read_only "--list" "$work/trace" "$a"

@@ -216,7 +216,8 @@ if [[ $mode == faults ]]; then
 	# one inside region 1; the first block at or after the boundary 12 x 1694
 	# (block 20352: its failure paints cell 11, the region before); two in one
 	# region; a range over a block boundary; a sector past the total that the
-	# last 128-sector read still covers; and one past that, never read.
+	# last 128-sector read still covers; and one past that, in the device's
+	# tail past the whole cylinders, which the scan reads too.
 	sectors=4210000
 	total=$(total_of $sectors)
 	bad="3000-3000 20400-20400 40000-40000 40500-40500 100095-100096 4209100-4209100 4209200-4209200"
@@ -236,11 +237,28 @@ if [[ $mode == faults ]]; then
 	check_report "fault device, disk slot 1" "$d" 1 "" "$total" $((((total - 1) / 128) * 128)) \
 		"$(last_elapsed "$d/out")" bad
 	# Worked out by hand from the rules: the failures at 20352 and 99968 are
-	# first blocks after a boundary; the last one's cell, 2484, is past the map.
+	# first blocks after a boundary; the last two cells, 2484 and 2485, are
+	# past the map.
 	EXPECT_RED="1 11 23 24 58 59" check_map_and_list "fault device" "$d/map.png" "$d/bad.txt" $sectors "$total" "$bad"
 	check "fault device: result line says bad sectors were found" \
 		grep -qxF "Result: 扫描结果: 有坏扇区 (bad sectors found)" "$d/out"
-	check "fault device: the last progress line counts 7 bad blocks" grep -qE '^100% .* bad 7$' "$d/out"
+	check "fault device: the last progress line counts 8 bad blocks" grep -qE '^100% .* bad 8$' "$d/out"
+	check_eq "fault device: the tail's failed read is listed last" 4209152 "$(tail -n 1 "$d/bad.txt")"
+
+	# --- a 1 GiB device whose last sector fails ---------------------------------
+	# 130 whole cylinders (2,088,450 sectors) and 8,702 sectors more: only the
+	# read of the tail finds the failure, in the read that ends the device.
+	ldev=$(make_fault_device 2097152 "2097151-2097151" "") || fail_test "cannot make the 1 GiB fault device"
+	d=$work/lastsector
+	mkdir -p "$d"
+	run_scan "$d" st "$scan" --bad-list=bad.txt "$ldev"
+	check_eq "last sector bad: exit 1" 1 "$st"
+	check_eq "last sector bad: the list names the read that ends the device" 2097024 "$(cat "$d/bad.txt")"
+	check "last sector bad: result line says bad sectors were found" \
+		grep -qxF "Result: 扫描结果: 有坏扇区 (bad sectors found)" "$d/out"
+	check "last sector bad: the labels' whole cylinders and the device's true size are both said" \
+		grep -qF "disk size 1019 M, each cell 417 K (the device: 1073741824 bytes, 8702 sectors past the whole cylinders)" "$d/out"
+	check_report "last sector bad" "$d" 0 "" 2088450 2088448 "$(last_elapsed "$d/out")" bad
 
 	# --- stop by SIGINT in mid-run ----------------------------------------------
 	# 400,000 sectors; from sector 131,072 on every read waits 40 ms, so the

@@ -17,6 +17,17 @@ DeviceHandle FakeDeviceIo::OpenDrive(int number) {
   return h;
 }
 
+bool FakeDeviceIo::DriveExists(int number) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  existsAsked.push_back(number);
+  return drives.count(number) != 0;
+}
+
+uint32_t FakeDeviceIo::SectorSize(DeviceHandle device) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return drives.at(m_open.at(device)).bytesPerSector;
+}
+
 bool FakeDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
   std::lock_guard<std::mutex> hold(m_lock);
   const FakeDrive& d = drives.at(m_open.at(device));
@@ -25,7 +36,7 @@ bool FakeDeviceIo::GetGeometry(DeviceHandle device, DiskGeometry& out) {
   out.mediaType = d.mediaType;
   out.tracksPerCylinder = d.heads;
   out.sectorsPerTrack = d.sectorsPerTrack;
-  out.bytesPerSector = 512;
+  out.bytesPerSector = d.bytesPerSector;
   return true;
 }
 

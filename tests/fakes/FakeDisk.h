@@ -23,6 +23,7 @@ struct FakeDrive {
   int32_t mediaType = 12;
   // The size in bytes it reports; 0: its geometry's whole cylinders.
   uint64_t sizeBytes = 0;
+  uint32_t bytesPerSector = 512;  // as the geometry reports it (4096: 4K-native)
   bool failOpen = false;
   bool failGeometry = false;
   std::vector<SectorRange> bad;
@@ -32,7 +33,7 @@ struct FakeDrive {
   uint64_t goneFrom = UINT64_MAX;
 
   uint64_t Bytes() const {
-    return sizeBytes != 0 ? sizeBytes : static_cast<uint64_t>(cylinders) * heads * sectorsPerTrack * 512;
+    return sizeBytes != 0 ? sizeBytes : static_cast<uint64_t>(cylinders) * heads * sectorsPerTrack * bytesPerSector;
   }
 
   static FakeDrive WithSectors(uint64_t sectors) {
@@ -68,13 +69,16 @@ class FakeDeviceIo : public IDeviceIo {
   bool recordReads = true;
 
   // What happened, in order.
-  std::vector<int> opens;  // drive numbers asked for, also failed ones
+  std::vector<int> opens;        // drive numbers asked for, also failed ones
+  std::vector<int> existsAsked;  // drive numbers asked about without an open
   std::vector<FakeRead> reads;
   int closes = 0;
 
   size_t OpenCount() const;
 
   DeviceHandle OpenDrive(int number) override;
+  bool DriveExists(int number) override;
+  uint32_t SectorSize(DeviceHandle device) override;
   bool GetGeometry(DeviceHandle device, DiskGeometry& out) override;
   bool GetSize(DeviceHandle device, uint64_t& bytes) override;
   ReadResult ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) override;

@@ -58,9 +58,14 @@ std::unique_ptr<IIdentifyNtDrive> FakeIdentifyNtPort::OpenDrive(int n) {
   return std::make_unique<FakeIdentifyDrive>(*this, n);
 }
 
+IdentifyPriority FakeIdentify9xPort::GetPriority() { return current; }
+
 void FakeIdentify9xPort::SetPriority(IdentifyPriority priority) {
   priorities.push_back(priority);
-  Note(journal, priority == IdentifyPriority::Realtime ? "priority realtime" : "priority normal");
+  current = priority;
+  Note(journal, priority == kRealtimePriority ? "priority realtime"
+                : priority == kNormalPriority ? "priority normal"
+                                              : "priority " + std::to_string(priority));
 }
 
 bool FakeIdentify9xPort::ReadIdeQueryRecord(IdeQueryRecord& record) {

@@ -46,7 +46,9 @@ class FakeIdentifyNtPort final : public IIdentifyNtPort {
 
 class FakeIdentify9xPort final : public IIdentify9xPort {
  public:
+  IdentifyPriority GetPriority() override;
   void SetPriority(IdentifyPriority priority) override;
+  IdentifyPriority current = kNormalPriority;  // what the process runs at
   bool ReadIdeQueryRecord(IdeQueryRecord& record) override;
 
   bool driverPresent = true;

@@ -56,7 +56,7 @@ class FakeScanView : public IScanView {
     std::lock_guard<std::mutex> hold(lock);
     opened.push_back(file);
   }
-  void ReadFailed(uint32_t startSector) override {
+  void ReadFailed(uint64_t startSector) override {
     std::lock_guard<std::mutex> hold(lock);
     failedReads.push_back(startSector);
   }
@@ -84,7 +84,7 @@ class FakeScanView : public IScanView {
   std::atomic<int> chartsCreated{0};
   std::atomic<int> invalidations{0};
   std::vector<std::string> opened;
-  std::vector<uint32_t> failedReads;
+  std::vector<uint64_t> failedReads;
 
  private:
   void Set(Label label, const std::string& text) {

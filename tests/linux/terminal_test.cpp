@@ -74,7 +74,8 @@ TEST(TerminalArgs, HelpWinsOverAnythingBeforeTheEndOfOptions) {
 // ---------------------------------------------------------------- output files
 TEST(TerminalOutputs, TheBadListPrintsEverySectorAsAnUnsignedNumber) {
   EXPECT_EQ(BadListText({}), "");
-  EXPECT_EQ(BadListText({0, 128, 2147483648u, 4294967168u}), "0\n128\n2147483648\n4294967168\n");
+  EXPECT_EQ(BadListText({0, 128, 2147483648u, 4294967168u, 31249999872ull}),
+            "0\n128\n2147483648\n4294967168\n31249999872\n");
 }
 
 TEST(TerminalOutputs, TheResultLineIsTheReportsOwnInUtf8WithItsMeaning) {
@@ -108,7 +109,7 @@ TEST(TerminalViewLabels, KeepsWhatTheRunShowsAndEachPercentStep) {
   EXPECT_EQ(ProgressLine(steps[1]), "1% 0:0:8 85 M/s remaining 0:7:40 bad 3");
   EXPECT_TRUE(view.TakePercentChanges().empty());
   EXPECT_EQ(StatusLine(l), "progress 1%  time 0:0:8  speed 85 M/s  remaining 0:7:40  bad blocks 3");
-  EXPECT_EQ(view.FailedReads(), std::vector<uint32_t>{2147483648u});
+  EXPECT_EQ(view.FailedReads(), std::vector<uint64_t>{2147483648u});
   EXPECT_TRUE(view.TakeDirty());
   EXPECT_FALSE(view.TakeDirty());
 }

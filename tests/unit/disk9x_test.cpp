@@ -150,24 +150,22 @@ TEST_F(Disk9xTest, MissingReadWriteSectorFailsEveryRead) {
   EXPECT_EQ(modules.resolved, (std::vector<std::string>{"GetDiskInfo", "ReadWriteSector"}));
 }
 
-TEST_F(Disk9xTest, GetDiskInfoAnsweringZeroRecordsNoDriveCodes) {
+TEST_F(Disk9xTest, GetDiskInfoAnsweringZeroLeavesTheListEmpty) {
+  // Drives the DLL did not hand over would fail every read: the list holds
+  // none of them.
   BesideExe();
   dll.count = 2;
   dll.infoResult = 0;
   LogCapture log(machine.files);
   auto disk = Make();
-  EXPECT_EQ(disk->Table().count, 2u);  // as the DLL left it
+  EXPECT_EQ(disk->Table().count, 0u);
   EXPECT_EQ(disk->DriveCodeOfSlot(0), 0);
-  EXPECT_EQ(disk->DriveCodeOfSlot(1), 0);
-  EXPECT_EQ(disk->ActiveDrive(), 0);  // the construction-time activation found code 0
-  EXPECT_EQ(disk->SetActiveDisk(0x81), 1);
-  EXPECT_EQ(disk->ActiveDrive(), 0);
-  EXPECT_EQ(log.Text(), "");
-
-  std::vector<unsigned char> buffer(512);
-  EXPECT_EQ(disk->ReadSectors(7, 1, buffer.data()), 512u);
-  ASSERT_EQ(dll.transfers.size(), 1u);
-  EXPECT_EQ(dll.transfers[0].driveCode, 0u);
+  EXPECT_EQ(disk->TotalSectors(0), 0u);
+  EXPECT_EQ(disk->SetActiveDisk(0x80), 0);
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"GetDiskinfo9x GetDiskInfo failed, count=2: no disks",
+                                      "SetActiveDisk failed, whichdisk", "", "SetActiveDisk failed, whichdisk", ""}));
+  EXPECT_TRUE(dll.transfers.empty());
 }
 
 TEST_F(Disk9xTest, TwoDisksTakeDriveCodesInOrderAndReadThroughTheDll) {
@@ -213,13 +211,12 @@ TEST_F(Disk9xTest, ACountAboveTheTableIsClampedToFour) {
   EXPECT_EQ(disk->SetActiveDisk(0x84), 0);
   EXPECT_EQ(disk->RecordOfSlot(4), nullptr);
 
-  // Also when the DLL says it did not fill the table.
+  // A table the DLL says it did not fill is not read at all.
   dll.count = 0xFFFFFFFF;
   dll.infoResult = 0;
   auto again = Make();
-  EXPECT_EQ(again->Table().count, 4u);
-  EXPECT_EQ(again->DriveCodeOfSlot(0), 0);
-  EXPECT_TRUE(log.Contains("GetDiskinfo9x count=4294967295 clamped to 4\r\n"));
+  EXPECT_EQ(again->Table().count, 0u);
+  EXPECT_TRUE(log.Contains("GetDiskinfo9x GetDiskInfo failed, count=4294967295: no disks"));
 }
 
 TEST_F(Disk9xTest, AFailedTransferIsAFailedRead) {

@@ -238,6 +238,76 @@ TEST_F(DiskTest, ReadsAtSectorsPastFourGiBReachTheirByteOffset) {
   EXPECT_EQ(io.reads[1].sector, 0xFFFFFF80u);
 }
 
+TEST_F(DiskTest, TotalsPastTwoToTheThirtyTwoKeepEverySector) {
+  // 2^32 - 1 and 2^32 + 1 sectors of whole cylinders (255 x 63 does not
+  // divide them: 267,349 cylinders of 16,065 are 4,294,961,685 sectors), a
+  // 3 TiB and a 16 TB drive.
+  io.drives[0] = FakeDrive::WithGeometry(267349, 255, 63);
+  io.drives[0].sizeBytes = (uint64_t{1} << 32) * 512 - 512;
+  io.drives[1] = FakeDrive::WithSectors((uint64_t{1} << 32) + 1);
+  io.drives[1].sizeBytes = ((uint64_t{1} << 32) + 1) * 512;
+  io.drives[2] = FakeDrive::WithSectors(6442450944);
+  io.drives[2].sizeBytes = uint64_t{3} << 40;
+  io.drives[3] = FakeDrive::WithSectors(31250000000);
+  io.drives[3].sizeBytes = 16000000000000;
+  LogCapture log(files);
+  auto disk = Make();
+  EXPECT_EQ(disk->TotalSectors(0), 4294961685u);
+  EXPECT_EQ(disk->DeviceSectors(0), 4294967295u);
+  EXPECT_EQ(disk->TotalSectors(1), 4294961685u);               // the whole cylinders end below 2^32 ...
+  EXPECT_EQ(disk->DeviceSectors(1), (uint64_t{1} << 32) + 1);  // ... the device past it
+  EXPECT_EQ(disk->TotalSectors(2), 401024ull * 16065);         // 6,442,450,560
+  // The table keeps its 32-bit layout, and its wrap, for the 9x DLL.
+  EXPECT_EQ(disk->Table().records[2].totalSectors, static_cast<uint32_t>(401024ull * 16065));
+  EXPECT_EQ(disk->DeviceSectors(2), 6442450944u);
+  EXPECT_EQ(disk->TotalSectors(3), 1945222ull * 16065);
+  EXPECT_EQ(disk->DeviceSectors(3), 31250000000u);
+  EXPECT_TRUE(log.Contains("cyln=401024, head=255, sector=63\r\n"));
+  EXPECT_TRUE(log.Contains("cyln=1945222, head=255, sector=63\r\n"));
+  EXPECT_EQ(disk->Table().records[3].cylinders, 1945222u);
+}
+
+TEST_F(DiskTest, AFourKNativeDriveIsCountedIn512ByteSectors) {
+  // 4096 bytes a sector: 1000 cylinders of 255 x 63 such sectors.
+  io.drives[0] = FakeDrive::WithGeometry(1000, 255, 63);
+  io.drives[0].bytesPerSector = 4096;
+  auto disk = Make();
+  EXPECT_EQ(disk->TotalSectors(0), 1000ull * 16065 * 8);
+  EXPECT_EQ(disk->DeviceSectors(0), 1000ull * 16065 * 8);
+  EXPECT_EQ(disk->SectorSize(0), 4096u);
+  std::vector<unsigned char> buffer(65536);
+  // The last 64 KB of the disk is read at its byte offset.
+  EXPECT_EQ(disk->ReadSectors(1000ull * 16065 * 8 - 128, 128, buffer.data()), 65536u);
+  EXPECT_EQ(io.reads.back().sector, 1000ull * 16065 * 8 - 128);
+}
+
+TEST_F(DiskTest, DrivesTheFullListHasNoRoomForAreSaidButNotOpened) {
+  for (int i : {0, 1, 2, 3, 5, 7}) io.drives[i] = FakeDrive::WithSectors(1000000);
+  LogCapture log(files);
+  auto disk = Make();
+  EXPECT_EQ(disk->Table().count, 4u);
+  EXPECT_EQ(disk->DrivesLeftOut(), (std::vector<int>{5, 7}));
+  EXPECT_EQ(io.existsAsked, (std::vector<int>{4, 5, 6, 7}));
+  EXPECT_EQ(io.opens, (std::vector<int>{0, 1, 2, 3, 0}));  // 4 to 7 never opened
+  EXPECT_TRUE(log.Contains("GetDiskinfoNt drive 5 left out: the disk list holds four disks\r\n"));
+  EXPECT_TRUE(log.Contains("GetDiskinfoNt drive 7 left out: the disk list holds four disks\r\n"));
+
+  io.drives.erase(0);
+  io.existsAsked.clear();
+  auto fewer = Make();
+  EXPECT_EQ(fewer->Table().count, 4u);  // 1, 2, 3, 5
+  EXPECT_EQ(io.existsAsked, (std::vector<int>{6, 7}));
+  EXPECT_EQ(fewer->DrivesLeftOut(), std::vector<int>{7});
+
+  // With room to spare nothing is asked.
+  io.drives.erase(7);
+  io.drives.erase(5);
+  io.existsAsked.clear();
+  auto three = Make();
+  EXPECT_TRUE(three->DrivesLeftOut().empty());
+  EXPECT_TRUE(io.existsAsked.empty());
+}
+
 // The disk table is also the exchange format with the 9x disk DLL.
 TEST(DiskTableLayout, IsLittleEndianAndPacked) {
   DiskTable t{};

@@ -221,8 +221,16 @@ TEST_F(Identify9xPass, SecondaryMasterLandsInEntryTwo) {
   EXPECT_EQ(Run(), Entries("", "", "ST310211A", ""));
   EXPECT_TRUE(w9x.recordWasZeroed);
   EXPECT_TRUE(system.messages.empty());
-  EXPECT_THAT(w9x.priorities, ElementsAre(IdentifyPriority::Realtime, IdentifyPriority::Normal));
+  EXPECT_THAT(w9x.priorities, ElementsAre(kRealtimePriority, kNormalPriority));
   EXPECT_TRUE(nt.openAttempts.empty());
+}
+
+TEST_F(Identify9xPass, ThePriorityTheProcessRanAtComesBack) {
+  w9x.current = 0x00000080;  // HIGH_PRIORITY_CLASS, set by whoever started us
+  w9x.AddDrive(0, FakeIdentifyBlockWithModel("M"));
+  Run();
+  EXPECT_THAT(w9x.priorities, ElementsAre(kRealtimePriority, 0x00000080u));
+  EXPECT_EQ(w9x.current, 0x00000080u);
 }
 
 TEST_F(Identify9xPass, BothFlagsNeeded) {

@@ -23,6 +23,7 @@ class RecordingNtCalls : public INtDeviceCalls {
   uint64_t length = 0;
   int64_t fileSize = 0;
   bool readWorks = true;
+  bool seekFails = false;
   uint32_t readError = 23;  // ERROR_CRC
   uint32_t bytesReported = 0;
 
@@ -72,6 +73,11 @@ class RecordingNtCalls : public INtDeviceCalls {
   uint32_t SetFilePointer(DeviceHandle h, int32_t low, int32_t& high) override {
     calls.push_back("SetFilePointer " + std::to_string(h) + " " + Hex(static_cast<uint32_t>(low)) + " " +
                     Hex(static_cast<uint32_t>(high)));
+    if (seekFails) {
+      m_lastError = 87;  // ERROR_INVALID_PARAMETER
+      return kInvalidSetFilePointer;
+    }
+    m_lastError = 0;
     return static_cast<uint32_t>(low);
   }
   bool ReadFile(DeviceHandle h, void*, uint32_t bytes, uint32_t& read) override {
@@ -83,6 +89,10 @@ class RecordingNtCalls : public INtDeviceCalls {
   bool CloseHandle(DeviceHandle h) override {
     calls.push_back("CloseHandle " + std::to_string(h));
     return true;
+  }
+  bool QueryDosDeviceA(const std::string& name) override {
+    calls.push_back("QueryDosDeviceA " + name);
+    return name == "PhysicalDrive5";
   }
 
   static std::string Hex(uint32_t v) {
@@ -158,6 +168,26 @@ TEST(NtDeviceIo, AFailedReadIsNotUnlockedAndSaysWhatKindOfFailureItWas) {
     r = io.ReadAt(7, 0, buffer, 65536);
     EXPECT_EQ(r.error, ReadError::kGone) << gone;
   }
+}
+
+TEST(NtDeviceIo, AFailedSeekIsAFailedReadWithoutReading) {
+  RecordingNtCalls calls;
+  calls.seekFails = true;
+  NtDeviceIo io(calls);
+  unsigned char buffer[512];
+  const ReadResult r = io.ReadAt(7, 512, buffer, 512);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.bytes, 0u);
+  EXPECT_EQ(calls.calls.back(), "SetFilePointer 7 00000200 00000000");
+}
+
+TEST(NtDeviceIo, ADriveIsLookedForByItsDosNameWithoutOpeningIt) {
+  RecordingNtCalls calls;
+  NtDeviceIo io(calls);
+  EXPECT_TRUE(io.DriveExists(5));
+  EXPECT_FALSE(io.DriveExists(6));
+  EXPECT_EQ(calls.calls,
+            (std::vector<std::string>{"QueryDosDeviceA PhysicalDrive5", "QueryDosDeviceA PhysicalDrive6"}));
 }
 
 TEST(NtDeviceIo, GeometryComesFromTheDriverOrFromTheSize) {

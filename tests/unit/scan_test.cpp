@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/CScan.h"
+#include "app/DiskLabels.h"
 #include "fakes/FakeIdentifyPorts.h"
 #include "fakes/FakeMachine.h"
 #include "fakes/FakeScan.h"
@@ -98,20 +99,46 @@ TEST_F(ScanRunTest, AnEmptyDiskTableMakesStartDoNothing) {
   EXPECT_FALSE(m.files.Exists(kReportFile));
 }
 
-TEST_F(ScanRunTest, AZeroSectorDiskIsReportedAtOnceWithThePositionTheRunBeforeLeft) {
+TEST_F(ScanRunTest, ADeviceOfNoBytesCannotBeStarted) {
   io.drives[0] = FakeDrive::WithGeometry(0, 255, 63);
-  io.drives[1] = FakeDrive::WithGeometry(1, 1, 4224);  // its last block starts at 4096: 2 MB
   Open();
-  scan->OnSelchangeDisk(1);
-  Run();
-  scan->OnSelchangeDisk(0);
-  io.reads.clear();
-  Run();
+  LogCapture log(m.files);
+  EXPECT_EQ(scan->OnStart(), CScan::StartResult::kEmpty);
+  EXPECT_EQ(scan->GetState(), CScan::State::Idle);
   EXPECT_TRUE(io.reads.empty());
-  EXPECT_EQ(view.Text(Label::kPercent), "100");
-  EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "2 M");
-  EXPECT_EQ(ReportLines().at(9), kResultClean);
-  EXPECT_EQ(view.opened, (std::vector<std::string>{"kestrune.log", "kestrune.log"}));
+  EXPECT_FALSE(m.files.Exists(kReportFile));
+  EXPECT_FALSE(view.Running());
+  EXPECT_TRUE(log.Contains("CScan::OnStart disk 0 holds no sectors: no scan"));
+}
+
+TEST_F(ScanRunTest, ADiskThatCannotBeOpenedAtStartIsNotScanned) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);
+  io.drives[1] = FakeDrive::WithGeometry(2484, 1, 128);
+  Open();
+  io.drives[1].failOpen = true;  // gone between the probe and Start
+  scan->OnSelchangeDisk(1);
+  LogCapture log(m.files);
+  EXPECT_EQ(scan->OnStart(), CScan::StartResult::kNotOpened);
+  EXPECT_EQ(scan->GetState(), CScan::State::Idle);
+  EXPECT_TRUE(io.reads.empty());
+  EXPECT_EQ(Cells().size(), 0u);  // no map painted red for a disk never read
+  EXPECT_FALSE(m.files.Exists(kReportFile));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"SetActiveDisk::OpenDrive failed", "OnSelchngeComboDisks SetActiveDisk 81",
+                                      "CScan::OnStart disk 1 could not be opened: no scan"}));
+}
+
+TEST_F(ScanRunTest, ADiskWithoutAWholeCylinderIsReadToItsEnd) {
+  io.drives[0] = FakeDrive::WithGeometry(0, 255, 63);
+  io.drives[0].sizeBytes = 4 << 20;  // 8192 sectors, under one cylinder
+  io.drives[0].bad = {{8191, 8191}};
+  Open();
+  EXPECT_EQ(view.Text(Label::kDiskSize), "0 M");
+  Run();
+  EXPECT_EQ(io.reads.size(), 64u);
+  EXPECT_EQ(view.failedReads, std::vector<uint64_t>{8064});
+  EXPECT_EQ(ReportLines().at(9), kResultBad);
+  EXPECT_FALSE(scan->Run().LastResult().clean);
 }
 
 TEST_F(ScanRunTest, ADiskSmallerThanTheMapPaintsOnlyCellZeroAndFailures) {
@@ -125,13 +152,24 @@ TEST_F(ScanRunTest, ADiskSmallerThanTheMapPaintsOnlyCellZeroAndFailures) {
   EXPECT_EQ(view.Text(Label::kBadCount), "1");
 }
 
-TEST_F(ScanRunTest, ACellSizeBelowOneBlockLetsTheBoundaryFallBehind) {
+TEST_F(ScanRunTest, ACellSizeBelowOneBlockPaintsEveryBoundaryABlockPasses) {
   io.drives[0] = FakeDrive::WithGeometry(100, 1, 2000);  // 200,000 sectors: cell size 80
+  io.drives[0].bad = {{1000, 1000}};
   Open();
   Run();
-  // Boundaries 80 and 160 are met by the blocks at 128 and 256; the next one,
-  // 240, lies behind the block at 384, and no later block reaches it.
-  EXPECT_EQ(Cells().size(), 2u);
+  // The block at 128 passes boundary 80, the one at 256 boundaries 160 and
+  // 240, and so on to the end: the map fills up, with the one red cell where
+  // the read failed (the block at 896 to 1023).
+  const auto cells = Cells();
+  ASSERT_EQ(cells.size(), 2484u);
+  for (size_t i = 0; i < cells.size(); ++i) ASSERT_EQ(cells[i].first, static_cast<int>(i));
+  EXPECT_EQ(cells[0].second, kGoodCellColor);
+  EXPECT_EQ(cells[2].second, kGoodCellColor);
+  // Before the failed read at 896 the block at 768 passed boundaries up to
+  // 720 (cells 0 to 8); the failure is cell 9.
+  EXPECT_EQ(cells[8].second, kGoodCellColor);
+  EXPECT_EQ(cells[9].second, kBadCellColor);
+  EXPECT_EQ(cells[10].second, kGoodCellColor);
   EXPECT_EQ(view.Text(Label::kPercent), "100");
 }
 
@@ -173,7 +211,7 @@ TEST_F(ScanRunTest, FailuresInTheFirstRegionPushTheGreenCellsOn) {
   EXPECT_EQ(cells[1], std::make_pair(1, kBadCellColor));
   EXPECT_EQ(cells[2], std::make_pair(2, kBadCellColor));
   EXPECT_EQ(cells[3], std::make_pair(3, kGoodCellColor));
-  EXPECT_EQ(view.failedReads, (std::vector<uint32_t>{0, 128, 384}));
+  EXPECT_EQ(view.failedReads, (std::vector<uint64_t>{0, 128, 384}));
   EXPECT_EQ(view.History(Label::kBadCount), (std::vector<std::string>{"0", "1", "2", "3"}));
   EXPECT_EQ(ReportLines().at(9), kResultBad);
   // Cell 3 came at B = 4 x 512, the first block at or after it.
@@ -203,6 +241,18 @@ TEST_F(ScanRunTest, ThePercentOfA500GBDiskRisesSteadily) {
   for (int p = 0; p <= 99; ++p) ASSERT_EQ(percents[static_cast<size_t>(p)], std::to_string(p));
   EXPECT_EQ(percents.back(), "100");
   EXPECT_EQ(scan->Run().ScanPosition(), 976773120u);  // the last block read
+}
+
+TEST(DiskLabels, WholeUnitsRoundedDownAtAnySize) {
+  EXPECT_EQ(DiskSizeText(78165360), "37 G");
+  EXPECT_EQ(CellSizeText(78165360), "15 M");
+  EXPECT_EQ(DiskSizeText(1000000), "488 M");
+  EXPECT_EQ(CellSizeText(1000000), "200 K");
+  // Past 2^32 sectors: 3 TiB and 16 TB drives of whole cylinders.
+  EXPECT_EQ(DiskSizeText(401024ull * 16065), "3071 G");
+  EXPECT_EQ(CellSizeText(401024ull * 16065), "1258 M");
+  EXPECT_EQ(DiskSizeText(1945222ull * 16065), "14901 G");
+  EXPECT_EQ(CellSizeText(1945222ull * 16065), "6103 M");
 }
 
 TEST_F(ScanRunTest, ElapsedSpeedAndRemainingTime) {
@@ -276,27 +326,77 @@ TEST_F(ScanRunTest, StopEndsTheRunWithAReport) {
   EXPECT_TRUE(scan->Run().LastResult().stopped);
 }
 
-TEST_F(ScanRunTest, AStopBeforeTheFirstBoundaryReportsThePreviousElapsedText) {
-  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+TEST_F(ScanRunTest, TheReportGivesTheRunsOwnTimeAtItsEnd) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);  // cells of 512 sectors: 4 blocks
   msPerRead = 10;
   Open();
   Run();
-  const std::string firstElapsed = scan->Run().ElapsedText();
-  ASSERT_FALSE(firstElapsed.empty());
-  io.onRead = [&](const FakeRead&) { scan->OnStop(); };
+  ASSERT_EQ(ReportLines().at(7), std::string(kTimeLabel) + "0:1:39");  // 9936 reads of 10 ms
+  // A second run stopped in its first read, before any boundary, 7 seconds
+  // after it started: its own time, not the first run's.
+  io.onRead = [&](const FakeRead&) {
+    clock.now += 7000;
+    scan->OnStop();
+  };
   clock.now += 3600 * 1000;
   Run();
-  EXPECT_EQ(ReportLines().at(7), std::string(kTimeLabel) + firstElapsed);
-  EXPECT_EQ(Cells().size(), 0u);  // the second Start emptied the map
+  EXPECT_EQ(ReportLines().at(7), std::string(kTimeLabel) + "0:0:7");
+  EXPECT_EQ(view.Text(Label::kElapsed), "0:0:7");  // the label says what the report says
+  EXPECT_EQ(Cells().size(), 0u);                   // the second Start emptied the map
   EXPECT_EQ(view.chartsCreated, 1);
 }
 
-TEST_F(ScanRunTest, TheFirstRunStoppedAtOnceReportsNoElapsedText) {
-  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+TEST_F(ScanRunTest, ASelectionChangedDuringARunChangesNeitherTheCellsNorTheReport) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 2, 128);   // cells of 256 sectors
+  io.drives[1] = FakeDrive::WithGeometry(2484, 16, 128);  // cells of 2048 sectors
+  identify.drives[0] = {true, 0x01, true, FakeIdentifyBlockWithModel("ZERO")};
+  identify.drives[1] = {true, 0x02, true, FakeIdentifyBlockWithModel("ONE")};
   Open();
-  io.onRead = [&](const FakeRead&) { scan->OnStop(); };
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 1280) scan->OnSelchangeDisk(1);
+  };
   Run();
-  EXPECT_EQ(ReportLines().at(7), kTimeLabel);
+  EXPECT_EQ(Cells().size(), 2483u);  // every boundary of disk 0
+  EXPECT_EQ(ReportLines().at(3), std::string(kModelLabel) + "Disk 0: ZERO");
+  EXPECT_EQ(ReportLines().at(4), std::string(kSizeLabel) + "0 G");  // disk 0's 635,904 sectors
+  EXPECT_EQ(view.Text(Label::kDiskSize), "2 G");                    // the labels follow the selection
+}
+
+TEST_F(ScanRunTest, ABadSectorInTheLastPartialCylinderIsFound) {
+  // Four whole cylinders and 1000 sectors more; the last one fails.
+  io.drives[0] = FakeDrive::WithGeometry(4, 255, 63);
+  io.drives[0].sizeBytes = (4 * 16065 + 1000) * 512ull;
+  io.drives[0].bad = {{4 * 16065 + 999, 4 * 16065 + 999}};
+  Open();
+  EXPECT_EQ(scan->Disk().TotalSectors(0), 64260u);
+  EXPECT_EQ(scan->Disk().DeviceSectors(0), 65260u);
+  Run();
+  // The whole cylinders end inside the block at 64256; the tail goes on
+  // from 64384 to the end, the last read cut to 108 sectors.
+  ASSERT_FALSE(io.reads.empty());
+  EXPECT_EQ(io.reads.back().sector, 65152u);
+  EXPECT_EQ(io.reads.back().bytes, 108u * 512);
+  EXPECT_EQ(io.reads[io.reads.size() - 7].sector, 64384u);
+  EXPECT_EQ(view.failedReads, std::vector<uint64_t>{65152});
+  EXPECT_EQ(view.Text(Label::kBadCount), "1");
+  EXPECT_EQ(ReportLines().at(9), kResultBad);
+  // The report still describes the whole-cylinder disk and its scan.
+  EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "31 M");  // 64256 >> 11
+  EXPECT_EQ(scan->Run().LastResult().badCount, 1u);
+  // The percent never went past 100.
+  for (const std::string& p : view.History(Label::kPercent)) EXPECT_LE(std::stoi(p), 100) << p;
+}
+
+TEST_F(ScanRunTest, AStopDuringTheTailEndsTheRun) {
+  io.drives[0] = FakeDrive::WithGeometry(4, 255, 63);
+  io.drives[0].sizeBytes = (4 * 16065 + 1000) * 512ull;
+  Open();
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 64512) scan->OnStop();
+  };
+  Run();
+  EXPECT_EQ(io.reads.back().sector, 64512u);
+  EXPECT_TRUE(scan->Run().LastResult().stopped);
 }
 
 TEST_F(ScanRunTest, TheReportNamesTheSelectedSlotAndItsModel) {
@@ -393,11 +493,29 @@ class ScanRunAloneTest : public testing::Test {
  protected:
   ScanRunAloneTest() : models(m.system, nullptr, nullptr), run(clock, m.files, view) {}
 
+  // A run over slot 0 of `disk`, as Start would set it up.
+  RunSetup Setup(CDisk& disk, uint64_t firstSector = 0) {
+    RunSetup setup{disk};
+    setup.totalSectors = disk.TotalSectors(0);
+    setup.deviceSectors = disk.DeviceSectors(0);
+    setup.chart = &chart;
+    setup.firstSector = firstSector;
+    return setup;
+  }
+  // The map's cells as (number, colour).
+  std::vector<std::pair<int, uint32_t>> Cells() const {
+    std::vector<std::pair<int, uint32_t>> cells;
+    for (int i = 0; i < chart.GetCurveCount(); ++i) {
+      const CDrawPicCurve* c = chart.GetCurve(i);
+      cells.emplace_back(std::stoi(c->m_name.substr(12)), c->m_color);
+    }
+    return cells;
+  }
+
   FakeMachine m;
   CDriveIdentifier models;
   FakeClock clock;
   FakeScanView view;
-  std::atomic<int32_t> slot{0};
   CDrawPicModel chart;
   ScanRun run;
 };
@@ -412,7 +530,7 @@ TEST_F(ScanRunAloneTest, ASecondWorkerWhileOneRunsDoesNothing) {
     while (!release) std::this_thread::yield();
   };
   CDisk fresh(m.Disk());
-  run.Start(RunSetup{fresh, models, slot, &chart, nullptr});
+  run.Start(Setup(fresh));
   while (!inRead) std::this_thread::yield();
   // The first worker is held in its first read; a second one must return at
   // once without reading anything or ending the run.
@@ -422,6 +540,34 @@ TEST_F(ScanRunAloneTest, ASecondWorkerWhileOneRunsDoesNothing) {
   release = true;
   run.StopAndWait();
   EXPECT_FALSE(run.Active());
+}
+
+TEST_F(ScanRunAloneTest, TheEndOfASixteenTerabyteDiskInSeconds) {
+  // 16,000,000,000,000 bytes: 1,945,222 whole cylinders (31,249,991,430
+  // sectors, cells of 12,580,509) and 8,570 sectors more. The run starts in
+  // its last cells, with the cell and boundary a whole run has there.
+  m.io.drives[0] = FakeDrive::WithSectors(31250000000);
+  m.io.drives[0].sizeBytes = 16000000000000;
+  m.io.drives[0].bad = {{31249000000, 31249000000}, {31249999999, 31249999999}};
+  m.io.recordReads = false;
+  std::vector<uint64_t> failed;
+  CDisk disk(m.Disk());
+  const uint64_t cell = 12580511;                               // 31,249,991,430 / 2484
+  const uint64_t first = (31249991430 - 5 * cell) / 128 * 128;  // 31,187,088,768: whole runs reach cell 2479 here
+  run.Start(Setup(disk, first));
+  run.Wait();
+  const RunResult result = run.LastResult();
+  EXPECT_FALSE(result.clean);
+  EXPECT_EQ(result.badCount, 2u);
+  EXPECT_EQ(view.failedReads, (std::vector<uint64_t>{31249000000 / 128 * 128, 31249999999 / 128 * 128}));
+  // Boundaries 2480 C to 2483 C paint cells 2479 to 2482 green; the failure
+  // at 31,248,999,936 is cell 2483 and moves the last boundary past the end;
+  // the tail's failure, past the whole cylinders, is cell 2484.
+  const std::vector<std::pair<int, uint32_t>> expected = {{2479, kGoodCellColor}, {2480, kGoodCellColor},
+                                                          {2481, kGoodCellColor}, {2482, kGoodCellColor},
+                                                          {2483, kBadCellColor},  {2484, kBadCellColor}};
+  EXPECT_EQ(Cells(), expected);
+  EXPECT_EQ(run.ScanPosition(), 31249991424u);  // the last block of the whole cylinders
 }
 
 TEST(ScanRunConcurrent, PaintingWhileTheWorkerAddsCells) {

@@ -1,7 +1,7 @@
 // The real module loader of the Windows 9x disk DLL's road, on modules every
 // Windows process has.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 

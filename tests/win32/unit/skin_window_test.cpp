@@ -1,7 +1,7 @@
 // The skin on Windows: the GDI owners and the real subclassed button in a
 // window of its own.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>

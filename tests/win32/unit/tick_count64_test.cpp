@@ -1,7 +1,7 @@
 // GetTickCount64's stand-in for Windows XP: the 64-bit count over the 32-bit
 // tick, and that the runtime's timed waits really run on it.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
