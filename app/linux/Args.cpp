@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "res/Version.h"
+
 namespace {
 
 bool ParseDiskNumber(const std::string& text, int& out) {
@@ -12,43 +14,87 @@ bool ParseDiskNumber(const std::string& text, int& out) {
   return true;
 }
 
+bool ParsePalette(const std::string& text, MapPalette& out) {
+  if (text == "window") {
+    out = MapPalette::kWindow;
+  } else if (text == "blue-orange") {
+    out = MapPalette::kBlueOrange;
+  } else if (text == "text") {
+    out = MapPalette::kText;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The map is always a PNG picture: a name promising another format would
+// hold something its readers do not expect.
+bool EndsInPng(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string ending = name.substr(name.size() - 4);
+  for (char& c : ending)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ending == ".png";
+}
+
 }  // namespace
 
 const char* UsageText() {
-  return "Usage: morvek-scan [--disk N] [--map FILE.png] [--bad-list FILE] [DEVICE...]\n"
-         "       morvek-scan --list [DEVICE...]\n"
+  return "Usage: morvek-scan [OPTION...] [DEVICE...]\n"
+         "       morvek-scan --list [--output-dir DIR] [DEVICE...]\n"
          "\n"
          "Morvek Disk Scan reads a whole disk, 64 KB at a time, and never writes to it.\n"
          "\n"
-         "  --disk N         scan disk N of the disk list (default 0; see --list)\n"
-         "  --map FILE.png   after the run, save the cell map as a 540 x 460 PNG picture\n"
-         "  --bad-list FILE  after the run, write the start sector of every failed 64 KB\n"
-         "                   read, one decimal number a line (an empty file when none failed)\n"
-         "  --list           print the disk list: entry, disk size and cell size, TAB-separated\n"
-         "  --help           show this help\n"
+         "  --disk N           scan disk N of the disk list (default 0; see --list)\n"
+         "  --map FILE.png     after the run, save the map as a 540 x 460 PNG picture\n"
+         "  --bad-list FILE    after the run, write the start sector of every failed read\n"
+         "                     (one number a line; FILE - is standard output)\n"
+         "  --output-dir DIR   write kestrune.log and Scan.log into DIR (default: here)\n"
+         "  --palette NAME     terminal map: window (green/orange-red), blue-orange, text\n"
+         "  --list             print the disk list, one line per disk (fields below)\n"
+         "  --version          print the version and exit\n"
+         "  --help             show this help and exit\n"
          "\n"
          "DEVICE is a block device or a disk image file; the n-th one that can be opened\n"
          "is disk n. Without DEVICE the machine's whole disks are used (this needs root).\n"
+         "Devices are opened read-only; nothing is ever written to them.\n"
          "\n"
-         "On a terminal the run shows its progress and the map (54 x 46 cells: green once\n"
-         "read, orange-red for every failed read, grey not yet reached); otherwise it\n"
-         "prints one line per percent: percent, scan time, speed, remaining time and bad\n"
-         "blocks. Ctrl-C (SIGINT) or SIGTERM stops the scan after the current read; the\n"
-         "report still covers what was read.\n"
+         "On a terminal the run shows a status line and the map (54 x 46 cells: read,\n"
+         "failed, not yet; NO_COLOR or --palette text draws them as # X .), fitted to\n"
+         "the window. Otherwise (TERM=dumb, a pipe or a file) it prints one line per\n"
+         "percent: percent, scan time, speed, remaining time and bad blocks. With\n"
+         "--bad-list - these go to standard error. Ctrl-C (SIGINT), SIGTERM or SIGHUP\n"
+         "stops the scan after the current read; the report still covers what was read.\n"
          "\n"
-         "The scan report kestrune.log (code page 936) and the diagnostic log Scan.log are\n"
-         "written into the current directory.\n"
+         "--list fields, TAB-separated: the list entry, the disk size and the cell size\n"
+         "as the scan window shows them, the device path, its size in bytes and in GB\n"
+         "or TB, its serial number (empty where the drive does not tell).\n"
          "\n"
-         "Exit status: 0 no read failed, 1 some reads failed, 2 usage error or no such\n"
-         "disk, 130 the scan was stopped.\n";
+         "The scan report kestrune.log (code page 936) and the diagnostic log Scan.log\n"
+         "are written into the output directory.\n"
+         "\n"
+         "Exit status:\n"
+         "  0    the scan ended and no read failed (--list: the list was printed)\n"
+         "  1    some reads failed\n"
+         "  2    usage error, no such disk, or no disk could be opened\n"
+         "  130  the scan was stopped\n";
 }
 
+const char* VersionText() { return "morvek-scan " MORVEK_VERSION_TEXT "\n"; }
+
 bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& error) {
-  // --help wins over anything else on the line (before a "--").
+  // --help and --version win over anything else on the line (before a "--").
   for (const std::string& a : args) {
     if (a == "--") break;
     if (a == "--help" || a == "-h") {
       o.help = true;
+      return true;
+    }
+  }
+  for (const std::string& a : args) {
+    if (a == "--") break;
+    if (a == "--version") {
+      o.version = true;
       return true;
     }
   }
@@ -76,7 +122,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       a.resize(eq);
       hasValue = true;
     }
-    if (a != "--disk" && a != "--map" && a != "--bad-list") {
+    if (a != "--disk" && a != "--map" && a != "--bad-list" && a != "--output-dir" && a != "--palette") {
       error = "unknown option '" + args[i] + "' (see --help)";
       return false;
     }
@@ -93,17 +139,33 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
         return false;
       }
       o.diskGiven = true;
+    } else if (a == "--palette") {
+      if (!ParsePalette(value, o.palette)) {
+        error = "--palette is window, blue-orange or text, not '" + value + "'";
+        return false;
+      }
+      o.paletteGiven = true;
     } else if (value.empty()) {
-      error = a + " needs a file name";
+      error = a + (a == "--output-dir" ? " needs a directory name" : " needs a file name");
       return false;
     } else if (a == "--map") {
+      if (!EndsInPng(value)) {
+        error = "--map saves a PNG picture: give a name ending in .png, not '" + value + "'";
+        return false;
+      }
       o.map = value;
-    } else {
+    } else if (a == "--bad-list") {
       o.badList = value;
+    } else {
+      o.outputDir = value;
     }
   }
   if (o.list && (o.diskGiven || !o.map.empty() || !o.badList.empty())) {
     error = "--list scans nothing; --disk, --map and --bad-list belong to a scan";
+    return false;
+  }
+  if (o.list && o.paletteGiven) {
+    error = "--list draws no map; --palette belongs to a scan";
     return false;
   }
   return true;

@@ -3,15 +3,24 @@
 #include <string>
 #include <vector>
 
+#include "app/linux/MapPalette.h"
+
 struct Options {
   bool help = false;
+  bool version = false;
   bool list = false;
   int disk = 0;
   bool diskGiven = false;
-  std::string map;      // --map FILE.png
-  std::string badList;  // --bad-list FILE
+  std::string map;        // --map FILE.png
+  std::string badList;    // --bad-list FILE, "-" for standard output
+  std::string outputDir;  // --output-dir DIR; empty: the current directory
+  MapPalette palette = MapPalette::kWindow;
+  bool paletteGiven = false;
   std::vector<std::string> devices;
 };
+
+// The name that stands for standard output in place of an output file.
+inline bool IsStandardOutput(const std::string& path) { return path == "-"; }
 
 // Parses argv[1..]. False, with a one-line message for standard error in
 // `error`, when the command line is not usable.
@@ -19,3 +28,6 @@ bool ParseArgs(const std::vector<std::string>& args, Options& out, std::string& 
 
 // The --help text.
 const char* UsageText();
+
+// The --version text: one line, "morvek-scan VERSION".
+const char* VersionText();

@@ -22,5 +22,9 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return kExitClean;
   }
+  if (options.version) {
+    std::fputs(VersionText(), stdout);
+    return kExitClean;
+  }
   return options.list ? ListDisks(options) : ScanOneDisk(options);
 }

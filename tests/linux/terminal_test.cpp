@@ -2,6 +2,7 @@
 // reports to, the map as text, the progress lines and the files it names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -61,6 +62,104 @@ TEST(TerminalArgs, BadCommandLinesAreRefusedWithOneLine) {
     EXPECT_FALSE(p.ok) << args[0];
     EXPECT_EQ(p.error, message);
   }
+}
+
+TEST(TerminalArgs, TheOptionsOfTheUnixConventions) {
+  Parsed p = Parse({"--output-dir", "out", "--palette=blue-orange", "--bad-list", "-", "--map", "Map.PNG", "img"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.outputDir, "out");
+  EXPECT_EQ(p.options.palette, MapPalette::kBlueOrange);
+  EXPECT_TRUE(p.options.paletteGiven);
+  EXPECT_EQ(p.options.badList, "-");
+  EXPECT_TRUE(IsStandardOutput(p.options.badList));
+  EXPECT_FALSE(IsStandardOutput("./-"));  // a file that happens to be named "-"
+  EXPECT_EQ(p.options.map, "Map.PNG");
+  EXPECT_EQ(Parse({"--palette", "window"}).options.palette, MapPalette::kWindow);
+  EXPECT_EQ(Parse({"--palette", "text"}).options.palette, MapPalette::kText);
+  EXPECT_EQ(Parse({}).options.palette, MapPalette::kWindow);
+  // --list writes Scan.log: the output directory is its too.
+  p = Parse({"--list", "--output-dir=/tmp"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.outputDir, "/tmp");
+  // A lone "-" is a device name, as before.
+  EXPECT_EQ(Parse({"-"}).options.devices, std::vector<std::string>{"-"});
+}
+
+TEST(TerminalArgs, NewOptionsRefuseWhatTheyCannotDo) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--map", "m.jpg"}, "--map saves a PNG picture: give a name ending in .png, not 'm.jpg'"},
+      {{"--map", "png"}, "--map saves a PNG picture: give a name ending in .png, not 'png'"},
+      {{"--map", "-"}, "--map saves a PNG picture: give a name ending in .png, not '-'"},
+      {{"--map=m.png.txt"}, "--map saves a PNG picture: give a name ending in .png, not 'm.png.txt'"},
+      {{"--palette", "rainbow"}, "--palette is window, blue-orange or text, not 'rainbow'"},
+      {{"--palette"}, "--palette needs a value (see --help)"},
+      {{"--output-dir="}, "--output-dir needs a directory name"},
+      {{"--output-dir"}, "--output-dir needs a value (see --help)"},
+      {{"--list", "--palette", "text"}, "--list draws no map; --palette belongs to a scan"},
+      {{"--list", "--bad-list", "-"}, "--list scans nothing; --disk, --map and --bad-list belong to a scan"},
+  };
+  for (const auto& [args, message] : cases) {
+    const Parsed p = Parse(args);
+    EXPECT_FALSE(p.ok) << args[0];
+    EXPECT_EQ(p.error, message);
+  }
+}
+
+TEST(TerminalArgs, VersionIsTheOneDefinitionAndWinsLikeHelp) {
+  EXPECT_EQ(std::string(VersionText()), "morvek-scan 1.1.20071201\n");
+  Parsed p = Parse({"--bogus", "--version"});
+  EXPECT_TRUE(p.ok);
+  EXPECT_TRUE(p.options.version);
+  p = Parse({"--version", "--help"});  // help first: it names --version too
+  EXPECT_TRUE(p.options.help);
+  EXPECT_FALSE(p.options.version);
+  p = Parse({"--", "--version"});
+  EXPECT_FALSE(p.options.version);
+  EXPECT_EQ(p.options.devices, std::vector<std::string>{"--version"});
+}
+
+TEST(TerminalArgs, HelpGivesEveryOptionOneLineAndTheExitStatuses) {
+  const std::vector<std::string> help = [] {
+    std::vector<std::string> lines;
+    std::string text = UsageText();
+    size_t at = 0;
+    while (at < text.size()) {
+      const size_t end = text.find('\n', at);
+      lines.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    return lines;
+  }();
+  for (const std::string& line : help) EXPECT_LE(line.size(), 79u) << line;
+  // Each option the parser takes starts exactly one line of the option list.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> options = {
+      {"--disk N", {"--disk", "1"}},
+      {"--map FILE.png", {"--map", "m.png"}},
+      {"--bad-list FILE", {"--bad-list", "b"}},
+      {"--output-dir DIR", {"--output-dir", "d"}},
+      {"--palette NAME", {"--palette", "text"}},
+      {"--list", {"--list"}},
+      {"--version", {"--version"}},
+      {"--help", {"--help"}},
+  };
+  for (const auto& [caption, args] : options) {
+    int count = 0;
+    for (const std::string& line : help) count += line.rfind("  " + caption + " ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(count, 1) << caption;
+    EXPECT_TRUE(Parse(args).ok) << caption;
+  }
+  // Anything that looks like an option line is one of those.
+  for (const std::string& line : help) {
+    if (line.rfind("  --", 0) != 0) continue;
+    const std::string name = line.substr(2, line.find(' ', 2) - 2);
+    EXPECT_TRUE(Parse({name}).error.find("unknown option") == std::string::npos) << name;
+  }
+  const auto has = [&help](const std::string& line) { return std::find(help.begin(), help.end(), line) != help.end(); };
+  EXPECT_TRUE(has("Exit status:"));
+  EXPECT_TRUE(has("  0    the scan ended and no read failed (--list: the list was printed)"));
+  EXPECT_TRUE(has("  1    some reads failed"));
+  EXPECT_TRUE(has("  2    usage error, no such disk, or no disk could be opened"));
+  EXPECT_TRUE(has("  130  the scan was stopped"));
 }
 
 TEST(TerminalArgs, HelpWinsOverAnythingBeforeTheEndOfOptions) {
