@@ -9,7 +9,9 @@
 #include "app/CScan.h"
 #include "app/DiskLabels.h"
 #include "app/linux/LinuxMachine.h"
+#include "app/linux/OutputDir.h"
 #include "app/linux/OutputFiles.h"
+#include "app/linux/StandardOutput.h"
 #include "app/linux/StopSignals.h"
 #include "app/linux/TerminalView.h"
 #include "chart/linux/PngWriter.h"
@@ -59,7 +61,12 @@ void TerminalSize(int& rows, int& columns) {
 }  // namespace
 
 int ListDisks(const Options& options) {
-  LinuxMachine m(options.devices);
+  const std::string dirProblem = OutputDirProblem(options.outputDir);
+  if (!dirProblem.empty()) {
+    std::fprintf(stderr, "morvek-scan: --output-dir %s: %s\n", options.outputDir.c_str(), dirProblem.c_str());
+    return kExitUsage;
+  }
+  LinuxMachine m(options.devices, options.outputDir);
   CDisk disk(m.Disk());
   // Models come from the drives' own identify data, numbered like the disk
   // table (position n is drive n).
@@ -78,8 +85,13 @@ int ListDisks(const Options& options) {
 
 int ScanOneDisk(const Options& options) {
   // Outputs are checked before a scan that may take hours, not after it.
+  const std::string dirProblem = OutputDirProblem(options.outputDir);
+  if (!dirProblem.empty()) {
+    std::fprintf(stderr, "morvek-scan: --output-dir %s: %s\n", options.outputDir.c_str(), dirProblem.c_str());
+    return kExitUsage;
+  }
   for (const std::string* path : {&options.map, &options.badList}) {
-    if (path->empty()) continue;
+    if (path->empty() || IsStandardOutput(*path)) continue;
     const std::string why = OutputPathProblem(*path, options.devices);
     if (!why.empty()) {
       std::fprintf(stderr, "morvek-scan: cannot write %s: %s\n", path->c_str(), why.c_str());
@@ -91,7 +103,14 @@ int ScanOneDisk(const Options& options) {
     return kExitUsage;
   }
 
-  LinuxMachine m(options.devices);
+  DataOnStandardOutput data;
+  std::string dataProblem;
+  if (IsStandardOutput(options.badList) && !data.Claim(&dataProblem)) {
+    std::fprintf(stderr, "morvek-scan: %s\n", dataProblem.c_str());
+    return kExitUsage;
+  }
+
+  LinuxMachine m(options.devices, options.outputDir);
   TerminalView view;
   CScan scan(m.Scan(view));
   if (!ReportOpenFailures(m, scan.Disk(), !options.devices.empty())) return kExitUsage;
@@ -162,14 +181,18 @@ int ScanOneDisk(const Options& options) {
   const RunResult result = scan.Run().LastResult();
   const std::vector<uint64_t> failed = view.FailedReads();
   if (result.reportWritten) {
-    std::printf("Report: %s\n", AbsolutePath(kReportFile).c_str());
+    std::printf("Report: %s\n", AbsolutePath(m.ReportPath()).c_str());
   } else {
     std::fprintf(stderr, "morvek-scan: the scan report could not be written: %s\n",
-                 WhyNotWritable(kReportFile).c_str());
+                 WhyNotWritable(m.ReportPath()).c_str());
   }
   std::printf("Result: %s\n", ResultLineText(result.reportWritten, result.clean).c_str());
   std::printf("Bad blocks: %zu\n", failed.size());
-  if (!options.badList.empty()) {
+  if (IsStandardOutput(options.badList)) {
+    std::string why;
+    if (!data.Write(BadListText(failed), &why))
+      std::fprintf(stderr, "morvek-scan: could not write the bad-block list: %s\n", why.c_str());
+  } else if (!options.badList.empty()) {
     std::string why;
     if (m.Files().WriteWholeFile(options.badList, BadListText(failed), &why))
       std::printf("Bad-block list: %s\n", AbsolutePath(options.badList).c_str());

@@ -1,11 +1,13 @@
 #include "app/linux/LinuxMachine.h"
 
+#include "app/linux/OutputDir.h"
 #include "identify/linux/IdentifyLinux.h"
 #include "platform/linux/DriveList.h"
 
-LinuxMachine::LinuxMachine(const std::vector<std::string>& givenPaths)
+LinuxMachine::LinuxMachine(const std::vector<std::string>& givenPaths, const std::string& outputDir)
     : m_drives(DriveList(givenPaths)),
-      m_log(m_files, kLogFile, /*held=*/true),
+      m_reportPath(InOutputDir(outputDir, kReportFile)),
+      m_log(m_files, InOutputDir(outputDir, kLogFile), /*held=*/true),
       m_io(m_drives),
       m_locator(m_drives),
       m_identify(MakeLinuxIdentifyPort(m_drives)) {}

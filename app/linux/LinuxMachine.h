@@ -17,24 +17,28 @@
 class LinuxMachine {
  public:
   // The drives are the paths given, or the machine's whole disks. The log
-  // is held (nothing written) until ReleaseLog.
-  explicit LinuxMachine(const std::vector<std::string>& givenPaths);
+  // is held (nothing written) until ReleaseLog. The report and the log go
+  // into `outputDir` (empty: the current directory).
+  explicit LinuxMachine(const std::vector<std::string>& givenPaths, const std::string& outputDir = "");
   LinuxMachine(const LinuxMachine&) = delete;
   LinuxMachine& operator=(const LinuxMachine&) = delete;
 
   DiskPorts Disk() { return DiskPorts{m_probe, m_io, m_locator, m_log, nullptr}; }
   ScanPorts Scan(IScanView& view) {
-    return ScanPorts{Disk(), nullptr, m_identify.get(), nullptr, m_clock, m_files, view, kReportFile};
+    return ScanPorts{Disk(), nullptr, m_identify.get(), nullptr, m_clock, m_files, view, m_reportPath};
   }
+  const std::string& ReportPath() const { return m_reportPath; }
 
   const std::vector<std::string>& Drives() const { return m_drives; }
   const LinuxDeviceIo& Io() const { return m_io; }
   IIdentifyNtPort* Identify() { return m_identify.get(); }
   IFileSystem& Files() { return m_files; }
+  IClock& Clock() { return m_clock; }
   ScanLog& Log() { return m_log; }
 
  private:
   std::vector<std::string> m_drives;
+  std::string m_reportPath;
   PlatformProbe m_probe = PlatformProbe::DeviceSystem();
   LinuxFileSystem m_files;
   LinuxClock m_clock;
