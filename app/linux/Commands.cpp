@@ -16,11 +16,6 @@
 #include "app/linux/TerminalView.h"
 #include "chart/linux/PngWriter.h"
 
-namespace {
-
-// Says which drives could not be opened and which the list has no room
-// for. Returns false, having said so in one line, when no disk at all is
-// usable.
 bool ReportOpenFailures(const LinuxMachine& m, const CDisk& disk, bool devicesGiven) {
   const uint32_t count = disk.Table().count;
   const std::vector<std::string>& drives = m.Drives();
@@ -48,6 +43,8 @@ bool ReportOpenFailures(const LinuxMachine& m, const CDisk& disk, bool devicesGi
   return false;
 }
 
+namespace {
+
 // The terminal's size, 0 x 0 where it cannot be told.
 void TerminalSize(int& rows, int& columns) {
   winsize size{};
@@ -59,29 +56,6 @@ void TerminalSize(int& rows, int& columns) {
 }
 
 }  // namespace
-
-int ListDisks(const Options& options) {
-  const std::string dirProblem = OutputDirProblem(options.outputDir);
-  if (!dirProblem.empty()) {
-    std::fprintf(stderr, "morvek-scan: --output-dir %s: %s\n", options.outputDir.c_str(), dirProblem.c_str());
-    return kExitUsage;
-  }
-  LinuxMachine m(options.devices, options.outputDir);
-  CDisk disk(m.Disk());
-  // Models come from the drives' own identify data, numbered like the disk
-  // table (position n is drive n).
-  const CDriveIdentifier identifier(nullptr, m.Identify(), nullptr);
-  if (!ReportOpenFailures(m, disk, !options.devices.empty())) return kExitUsage;
-  m.Log().Release();
-  const DiskTable& table = disk.Table();
-  for (uint32_t slot = 0; slot < table.count; ++slot) {
-    const uint64_t total = disk.TotalSectors(static_cast<int>(slot));
-    std::printf("%s\t%s\t%s\n",
-                DiskDescription(static_cast<int>(slot), identifier.GetModel(static_cast<int>(slot))).c_str(),
-                DiskSizeText(total).c_str(), CellSizeText(total).c_str());
-  }
-  return kExitClean;
-}
 
 int ScanOneDisk(const Options& options) {
   // Outputs are checked before a scan that may take hours, not after it.

@@ -10,6 +10,7 @@
 
 #include "app/linux/Args.h"
 #include "app/linux/Commands.h"
+#include "app/linux/ListDisks.h"
 
 int main(int argc, char** argv) {
   Options options;
