@@ -1,6 +1,5 @@
 #include "app/linux/Commands.h"
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +12,7 @@
 #include "app/linux/OutputFiles.h"
 #include "app/linux/StandardOutput.h"
 #include "app/linux/StopSignals.h"
+#include "app/linux/TerminalIo.h"
 #include "app/linux/TerminalView.h"
 #include "chart/linux/PngWriter.h"
 
@@ -42,20 +42,6 @@ bool ReportOpenFailures(const LinuxMachine& m, const CDisk& disk, bool devicesGi
                devicesGiven ? "" : "; name a device or an image file, or run as root");
   return false;
 }
-
-namespace {
-
-// The terminal's size, 0 x 0 where it cannot be told.
-void TerminalSize(int& rows, int& columns) {
-  winsize size{};
-  rows = columns = 0;
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
-    rows = size.ws_row;
-    columns = size.ws_col;
-  }
-}
-
-}  // namespace
 
 int ScanOneDisk(const Options& options) {
   // Outputs are checked before a scan that may take hours, not after it.
@@ -113,8 +99,9 @@ int ScanOneDisk(const Options& options) {
   if (deviceSectors - total > total / 2484)
     trueSize = " (the device: " + std::to_string(deviceSectors * 512) + " bytes, " +
                std::to_string(deviceSectors - total) + " sectors past the whole cylinders)";
-  std::printf("Scanning %s (%s): disk size %s, each cell %s%s\n", view.DiskEntries()[options.disk].c_str(),
-              device.c_str(), sizes.diskSize.c_str(), sizes.cellSize.c_str(), trueSize.c_str());
+  const std::string scanning = "Scanning " + view.DiskEntries()[options.disk] + " (" + device + "): disk size " +
+                               sizes.diskSize + ", each cell " + sizes.cellSize + trueSize;
+  std::printf("%s\n", scanning.c_str());
   std::fflush(stdout);
 
   StopSignals signals;
@@ -132,9 +119,9 @@ int ScanOneDisk(const Options& options) {
 
   bool stopped = false;
   {
-    int rows = 0, columns = 0;
-    if (terminal) TerminalSize(rows, columns);
-    TerminalPainter painter(stdout, terminal, rows, columns);
+    TerminalPainter painter(PainterSetupFor(stdout, STDOUT_FILENO, options, scanning));
+    painter.Follow(
+        m.Clock(), [&scan] { return scan.Run().ScanPosition(); }, 0, total);
     // The empty map shows at once, however short the run.
     painter.Update(view, scan.Chart(), false, true);
     // At most ten redraws a second; the end of the run ends the wait at once.

@@ -11,8 +11,10 @@
 #include "app/linux/Args.h"
 #include "app/linux/Commands.h"
 #include "app/linux/ListDisks.h"
+#include "app/linux/TerminalIo.h"
 
 int main(int argc, char** argv) {
+  HoldResizeSignals();  // before any thread starts
   Options options;
   std::string error;
   if (!ParseArgs(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/linux/Args.h"
 #include "app/linux/OutputFiles.h"
 #include "app/linux/TerminalView.h"
 #include "chart/CDrawPicModel.h"
+#include "fakes/FakeScan.h"
 
 namespace {
 
@@ -268,21 +271,157 @@ TEST(TerminalMap, EachLineShowsTwoRowsOfCellsUpperAndLower) {
             std::make_pair(std::string("224;224;224"), std::string("224;224;224")));
 }
 
-std::string Painted(bool terminal, int rows, int columns,
-                    const std::function<void(TerminalPainter&, TerminalView&)>& draw) {
-  std::FILE* out = std::tmpfile();
-  {
-    TerminalView view;
-    TerminalPainter painter(out, terminal, rows, columns);
-    draw(painter, view);
-  }
+std::string ReadAll(std::FILE* out) {
   std::rewind(out);
   std::string text;
   char buffer[4096];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, n);
+  return text;
+}
+
+TerminalPainter::Setup SetupFor(std::FILE* out, bool live, int rows, int columns,
+                                MapPalette palette = MapPalette::kWindow) {
+  TerminalPainter::Setup setup;
+  setup.out = out;
+  setup.mode.live = live;
+  setup.mode.palette = palette;
+  setup.rows = rows;
+  setup.columns = columns;
+  setup.title = "Scanning Disk 0:  (/dev/loop3): disk size 37 G, each cell 15 M";
+  return setup;
+}
+
+std::string Painted(bool terminal, int rows, int columns,
+                    const std::function<void(TerminalPainter&, TerminalView&)>& draw,
+                    MapPalette palette = MapPalette::kWindow) {
+  std::FILE* out = std::tmpfile();
+  {
+    TerminalView view;
+    TerminalPainter painter(SetupFor(out, terminal, rows, columns, palette));
+    draw(painter, view);
+  }
+  const std::string text = ReadAll(out);
   std::fclose(out);
   return text;
+}
+
+// Plays the escapes of a live frame onto a screen of ROWS x COLUMNS, as a
+// terminal would: cursor positioning, erase to the end of the line and of
+// the screen, the alternate screen (what is drawn there is gone when it
+// ends), colours skipped. Fails the test on a line written past the last
+// column (it would wrap) and on a line end while on the alternate screen (it
+// could scroll). Returns the normal screen's text and what followed it: the
+// lines printed after the alternate screen ended.
+struct Screen {
+  std::vector<std::string> alternate;  // the alternate screen as last drawn
+  std::vector<std::string> after;      // lines printed on the normal screen
+  int frames = 0;                      // writes that started at the home position
+};
+
+Screen Play(const std::string& text, int rows, int columns) {
+  Screen screen;
+  screen.alternate.assign(static_cast<size_t>(rows), std::string());
+  bool onAlternate = false;
+  int row = 0, col = 0;
+  std::string normal;
+  auto put = [&](const std::string& ch) {
+    if (!onAlternate) {
+      normal += ch;
+      return;
+    }
+    EXPECT_LT(col, columns) << "a character past the last column (it wraps) on row " << row;
+    std::vector<std::string>& line = screen.alternate;
+    // One string per row, one entry per column kept as UTF-8 text.
+    std::string& r = line[static_cast<size_t>(row)];
+    // Rows hold one character per column: pad, then set.
+    std::vector<std::string> cells;
+    for (size_t i = 0; i < r.size();) {
+      const auto c = static_cast<unsigned char>(r[i]);
+      const size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      cells.push_back(r.substr(i, n));
+      i += n;
+    }
+    while (static_cast<int>(cells.size()) <= col) cells.push_back(" ");
+    cells[static_cast<size_t>(col)] = ch;
+    r.clear();
+    for (const std::string& cell : cells) r += cell;
+    ++col;
+  };
+  for (size_t i = 0; i < text.size();) {
+    if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+      size_t end = i + 2;
+      while (end < text.size() && !(text[end] >= 0x40 && text[end] <= 0x7e)) ++end;
+      const std::string params = text.substr(i + 2, end - i - 2);
+      const char final = text[end];
+      if (params == "?1049" && final == 'h') onAlternate = true;
+      if (params == "?1049" && final == 'l') onAlternate = false;
+      if (onAlternate && final == 'H') {
+        row = params.empty() ? 0 : std::atoi(params.c_str()) - 1;
+        const size_t semi = params.find(';');
+        col = semi == std::string::npos ? 0 : std::atoi(params.c_str() + semi + 1) - 1;
+        if (params.empty()) ++screen.frames;
+        EXPECT_LT(row, rows) << "a line below the screen";
+      }
+      if (onAlternate && final == 'K') {
+        std::string& r = screen.alternate[static_cast<size_t>(row)];
+        // Cut at the cursor's column (one column per character).
+        size_t at = 0;
+        for (int c = 0; c < col && at < r.size(); ++c) {
+          const auto b = static_cast<unsigned char>(r[at]);
+          at += b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+        }
+        r.resize(std::min(at, r.size()));
+      }
+      if (onAlternate && final == 'J' && params == "2")
+        for (std::string& r : screen.alternate) r.clear();
+      if (!onAlternate && final == 'm') {  // colours are kept in the text printed after
+        normal += text.substr(i, end + 1 - i);
+      }
+      i = end + 1;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    if (text[i] == '\n') {
+      EXPECT_FALSE(onAlternate) << "a line end on the alternate screen";
+      if (!onAlternate) normal += '\n';
+    } else if (text[i] == '\r') {
+      EXPECT_FALSE(onAlternate) << "a carriage return on the alternate screen";
+    } else {
+      put(text.substr(i, n));
+    }
+    i += n;
+  }
+  screen.after = Lines(normal);
+  return screen;
+}
+
+// The text of a line without its colour escapes.
+std::string Plain(const std::string& line) {
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\x1b') {
+      while (i < line.size() && line[i] != 'm') ++i;
+      continue;
+    }
+    out += line[i];
+  }
+  return out;
+}
+
+// Columns a line takes on a terminal, one per character, escapes left out.
+int VisibleColumns(const std::string& line) {
+  int columns = 0;
+  const std::string plain = Plain(line);
+  for (char c : plain) columns += (static_cast<unsigned char>(c) & 0xC0) == 0x80 ? 0 : 1;
+  return columns;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
 }
 
 TEST(TerminalPainting, WithoutATerminalOnePlainLinePerPercent) {
@@ -299,30 +438,248 @@ TEST(TerminalPainting, WithoutATerminalOnePlainLinePerPercent) {
 }
 
 TEST(TerminalPainting, OnATerminalTheFrameIsRedrawnInPlace) {
-  const std::string text = Painted(true, 40, 80, [](TerminalPainter& p, TerminalView& v) {
-    p.Update(v, nullptr, false, true);
-    v.ShowPercent("5");
-    p.Update(v, nullptr, false, false);
-    p.Update(v, nullptr, false, false);  // nothing changed: nothing drawn
-  });
-  // Two frames: the second starts by moving up over the first.
-  EXPECT_EQ(text.rfind("\x1b[24A"), text.find("\x1b[24A"));
-  EXPECT_NE(text.find("\x1b[24A\rprogress 5%"), std::string::npos);
-  EXPECT_EQ(Lines(text).size(), 2 * (1u + 23) + 1);      // two frames, then the line the cursor is left on
-  EXPECT_EQ(text.substr(0, 6), "\x1b[?25l");             // cursor hidden while drawing
-  EXPECT_EQ(text.substr(text.size() - 6), "\x1b[?25h");  // and back at the end
+  std::vector<size_t> sizes;
+  std::FILE* out = std::tmpfile();
+  {
+    TerminalView view;
+    TerminalPainter painter(SetupFor(out, true, 40, 80));
+    const auto written = [&] {
+      std::fflush(out);
+      sizes.push_back(static_cast<size_t>(std::ftell(out)));
+    };
+    painter.Update(view, nullptr, false, true);
+    written();
+    view.ShowPercent("5");
+    painter.Update(view, nullptr, false, false);
+    written();
+    painter.Update(view, nullptr, false, false);  // nothing changed: nothing drawn
+    written();
+  }
+  const std::string text = ReadAll(out);
+  std::fclose(out);
+  // The alternate screen, the cursor hidden, one clear, then the lines.
+  EXPECT_EQ(text.rfind("\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J", 0), 0u);
+  EXPECT_EQ(Count(text, "\x1b[2J"), 1u);
+  // The second frame rewrites the status line alone, in its place.
+  const std::string second = text.substr(sizes[0], sizes[1] - sizes[0]);
+  EXPECT_EQ(second, "\x1b[2;1Hprogress 5%  time -  speed -  remaining -  bad blocks -\x1b[K");
+  EXPECT_EQ(sizes[2], sizes[1]);
+  const Screen screen = Play(text, 40, 80);
+  EXPECT_EQ(screen.frames, 1);
+  // At the end: the normal screen again, the cursor back, the last picture
+  // printed once (status line, 23 map lines, legend), nothing else.
+  const std::string leave = "\x1b[?25h\x1b[?1049l";
+  const size_t end = text.find(leave);
+  ASSERT_NE(end, std::string::npos);
+  const std::vector<std::string> after = Lines(text.substr(end + leave.size()));
+  ASSERT_EQ(after.size(), 1u + 23 + 1);
+  EXPECT_EQ(after[0], "progress 5%  time -  speed -  remaining -  bad blocks -");
+  EXPECT_EQ(Columns(after[1]).size(), 54u);
+  EXPECT_EQ(Plain(after[24]), "\xE2\x96\x88 read  \xE2\x96\x88 failed  \xE2\x96\x88 not yet");
+  EXPECT_EQ(text.back(), '\n');
 }
 
 TEST(TerminalPainting, ASmallWindowGetsTheStatusLineAlone) {
   const std::string text = Painted(true, 20, 80, [](TerminalPainter& p, TerminalView& v) {
+    EXPECT_FALSE(p.MapShown());
+    EXPECT_EQ(p.FrameLines(), 2);
     p.Update(v, nullptr, false, true);
     v.ShowPercent("5");
     p.Update(v, nullptr, true, false);
   });
   EXPECT_EQ(text.find("\xE2\x96\x80"), std::string::npos);
-  EXPECT_EQ(text.find("\x1b[24A"), std::string::npos);
-  EXPECT_NE(text.find("\rprogress 5%"), std::string::npos);
-  EXPECT_NE(text.find("(stopping after the current read)"), std::string::npos);
+  EXPECT_NE(text.find("\x1b[1;1HScanning Disk 0:  (/dev/loop3): disk size 37 G, each cell 15 M\x1b[K"),
+            std::string::npos);
+  const Screen screen = Play(text, 20, 80);
+  // Title and note do not fit side by side in 80 columns: the note wins.
+  EXPECT_EQ(screen.alternate[0], "(stopping after the current read)");
+  EXPECT_EQ(screen.alternate[1], "progress 5%  time -  speed -  remaining -  bad blocks -");
+  for (size_t row = 2; row < screen.alternate.size(); ++row) EXPECT_EQ(screen.alternate[row], "");
+  EXPECT_EQ(screen.after, std::vector<std::string>{"progress 5%  time -  speed -  remaining -  bad blocks -"});
+}
+
+TEST(TerminalPainting, AStoppingRunSaysSoWhereverThereIsRoom) {
+  // Beside the title where both fit, instead of it where not, in the status
+  // line where a one-line terminal has no title row.
+  const std::vector<std::tuple<int, int, std::string, std::string>> cases = {
+      {30, 120, "Scanning Disk 0:  (/dev/loop3): disk size 37 G, each cell 15 M  (stopping after the current read)",
+       "progress -  time -  speed -  remaining -  bad blocks -"},
+      {30, 60, "(stopping after the current read)", "progress -  time -  speed -  remaining -  bad blocks -"},
+      {1, 60, "-  -  -  left -  bad -  (stopping)", ""},
+      {1, 30, "-  -  bad -  (stopping)", ""},
+  };
+  for (const auto& [rows, columns, first, second] : cases) {
+    const std::string text = Painted(true, rows, columns, [](TerminalPainter& p, TerminalView& v) {
+      p.Update(v, nullptr, true, true);
+      p.Finish();
+    });
+    const Screen screen = Play(text, rows, columns);
+    EXPECT_EQ(screen.alternate[0], first) << rows << " x " << columns;
+    if (rows > 1) {
+      EXPECT_EQ(screen.alternate[1], second) << rows << " x " << columns;
+    }
+  }
+}
+
+TEST(TerminalPainting, EveryFrameFitsAndTheMapShowsOnlyWhereItFits) {
+  CDrawPicModel model;
+  for (int i = 0; i < 700; ++i) model.PaintCell(i, i == 77 ? 0x4265FF : 0x31B229);
+  // Sizes of split panes and phone clients to a wide window: rows, columns,
+  // whether the map is there.
+  const std::vector<std::tuple<int, int, bool>> sizes = {
+      {24, 40, false}, {40, 40, false}, {25, 120, false}, {26, 54, true}, {26, 53, false},
+      {30, 60, true},  {50, 120, true}, {1, 20, false},   {2, 12, false}, {100, 300, true},
+  };
+  for (const auto& [rows, columns, map] : sizes) {
+    const std::string text = Painted(true, rows, columns, [&model](TerminalPainter& p, TerminalView& v) {
+      v.ShowPercent("28");
+      v.ShowElapsed("1:2:35");
+      v.ShowSpeed("118 M/s");
+      v.ShowRemaining("2:40:10");
+      v.ShowBadCount("1");
+      v.ShowCellSize("15 M");
+      p.Update(v, &model, false, true);
+    });
+    const Screen screen = Play(text, rows, columns);  // fails on anything that would wrap or scroll
+    int mapRows = 0, statusRows = 0;
+    for (const std::string& line : screen.alternate) {
+      mapRows += line.find("\xE2\x96\x80") != std::string::npos ? 1 : 0;
+      statusRows += line.find("28%") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(mapRows, map ? 23 : 0) << rows << " x " << columns;
+    EXPECT_EQ(statusRows, 1) << rows << " x " << columns;
+    const bool legend = std::any_of(screen.alternate.begin(), screen.alternate.end(),
+                                    [](const std::string& l) { return l.find(" not yet") != std::string::npos; });
+    EXPECT_EQ(legend, map) << rows << " x " << columns;
+    // The picture left behind fits too, with the map on the same terms.
+    for (const std::string& line : screen.after) EXPECT_LE(VisibleColumns(line), columns) << line;
+    EXPECT_EQ(screen.after.size(), map ? 25u : 1u) << rows << " x " << columns;
+  }
+}
+
+TEST(TerminalPainting, AResizeDrawsTheWholeFrameAnewForTheNewSize) {
+  CDrawPicModel model;
+  model.PaintCell(0, 0x31B229);
+  std::vector<size_t> marks;
+  std::FILE* out = std::tmpfile();
+  {
+    TerminalView view;
+    TerminalPainter painter(SetupFor(out, true, 40, 120));
+    const auto mark = [&] {
+      std::fflush(out);
+      marks.push_back(static_cast<size_t>(std::ftell(out)));
+    };
+    painter.Update(view, &model, false, false);
+    mark();
+    painter.Resize(40, 40);
+    painter.Update(view, &model, false, false);
+    mark();
+    painter.Resize(30, 60);
+    painter.Update(view, &model, false, false);
+    mark();
+  }
+  const std::string text = ReadAll(out);
+  std::fclose(out);
+  const std::string narrow = text.substr(marks[0], marks[1] - marks[0]);
+  const std::string wider = text.substr(marks[1], marks[2] - marks[1]);
+  // Each size starts from a clear screen: nothing of the wider frame stays.
+  EXPECT_EQ(narrow.substr(0, 7), "\x1b[H\x1b[2J");
+  EXPECT_EQ(wider.substr(0, 7), "\x1b[H\x1b[2J");
+  EXPECT_EQ(narrow.find("\xE2\x96\x80"), std::string::npos);
+  EXPECT_EQ(Play("\x1b[?1049h" + narrow, 40, 40).alternate[1], "-  -  -  left -  bad -");
+  EXPECT_EQ(Count(wider, "\xE2\x96\x80"), 23u * 54);
+  // The picture left at the end is for the last size.
+  const Screen screen = Play("\x1b[?1049h" + text.substr(marks[1]), 30, 60);
+  EXPECT_EQ(screen.after.size(), 25u);
+}
+
+TEST(TerminalPainting, NoColourMeansNoColourEscapeAtAll) {
+  CDrawPicModel model;
+  for (int i = 0; i < 120; ++i) model.PaintCell(i, i == 60 ? 0x4265FF : 0x31B229);
+  const std::string text = Painted(
+      true, 40, 100,
+      [&model](TerminalPainter& p, TerminalView& v) {
+        v.ShowCellSize("15 M");
+        p.Update(v, &model, false, true);
+      },
+      MapPalette::kText);
+  for (size_t at = text.find("\x1b["); at != std::string::npos; at = text.find("\x1b[", at + 1)) {
+    size_t end = at + 2;
+    while (end < text.size() && !(text[end] >= 0x40 && text[end] <= 0x7e)) ++end;
+    EXPECT_NE(text[end], 'm') << "a colour escape: " << text.substr(at + 1, end - at);
+  }
+  const Screen screen = Play(text, 40, 100);
+  // Rows 0 and 1 read but cell 60 (row 1, column 6); row 2 read up to
+  // column 11, row 3 not yet.
+  EXPECT_EQ(screen.alternate[2], "######X" + std::string(47, '#'));
+  EXPECT_EQ(screen.alternate[3], std::string(12, '+') + std::string(42, '.'));
+  EXPECT_EQ(screen.alternate[4], std::string(54, '.'));
+  EXPECT_EQ(screen.alternate[25], "# read  X failed  + partly read  . not yet  each cell 15 M");
+  EXPECT_EQ(screen.after[2], screen.alternate[3]);  // the final picture has no title line
+}
+
+TEST(TerminalPainting, TheLiveFiguresComeFromTheFirstSecondOn) {
+  FakeClock clock;
+  clock.now = 5000;
+  uint64_t position = 0;
+  std::FILE* out = std::tmpfile();
+  std::vector<std::string> statusLines;
+  {
+    TerminalView view;
+    TerminalPainter painter(SetupFor(out, true, 10, 120));
+    painter.Follow(
+        clock, [&position] { return position; }, 0, 2048 * 1000);  // 1000 MiB
+    const auto status = [&] {
+      std::fflush(out);
+      const Screen screen = Play(ReadAll(out), 10, 120);
+      statusLines.push_back(screen.alternate[1]);
+      std::fseek(out, 0, SEEK_END);
+    };
+    painter.Update(view, nullptr, false, true);
+    status();
+    clock.now = 5500;
+    position = 2048 * 40;  // 40 MiB in half a second
+    painter.Update(view, nullptr, false, false);
+    status();
+    clock.now = 6000;
+    position = 2048 * 100;  // 100 MiB in the first second
+    painter.Update(view, nullptr, false, false);
+    status();
+  }
+  std::fclose(out);
+  const std::string labels = "progress -  time -  speed -  remaining -  bad blocks -";
+  EXPECT_EQ(statusLines[0], labels + "  now -  eta -");
+  EXPECT_EQ(statusLines[1], labels + "  now -  eta -");
+  // 100 MiB/s; 900 MiB to go: 9 seconds.
+  EXPECT_EQ(statusLines[2], labels + "  now 100 MiB/s  eta 0:00:09");
+}
+
+TEST(TerminalPaintMode, TerminalTermAndNoColourDecide) {
+  struct Case {
+    bool terminal;
+    const char* term;
+    const char* noColor;
+    MapPalette asked;
+    bool live;
+    MapPalette palette;
+  };
+  const Case cases[] = {
+      {true, "xterm-256color", nullptr, MapPalette::kWindow, true, MapPalette::kWindow},
+      {true, "tmux-256color", nullptr, MapPalette::kBlueOrange, true, MapPalette::kBlueOrange},
+      {true, "dumb", nullptr, MapPalette::kWindow, false, MapPalette::kWindow},
+      {true, "DUMB", nullptr, MapPalette::kWindow, true, MapPalette::kWindow},  // TERM names are exact
+      {true, nullptr, nullptr, MapPalette::kWindow, true, MapPalette::kWindow},
+      {false, "xterm", nullptr, MapPalette::kWindow, false, MapPalette::kWindow},
+      {true, "xterm", "1", MapPalette::kWindow, true, MapPalette::kText},
+      {true, "xterm", "0", MapPalette::kBlueOrange, true, MapPalette::kText},  // any value
+      {true, "xterm", "", MapPalette::kWindow, true, MapPalette::kWindow},     // set but empty: not asked
+      {true, "xterm", nullptr, MapPalette::kText, true, MapPalette::kText},
+  };
+  for (const Case& c : cases) {
+    const PaintMode mode = ChoosePaintMode(c.terminal, c.term, c.noColor, c.asked);
+    EXPECT_EQ(mode.live, c.live) << (c.term ? c.term : "(unset)");
+    EXPECT_EQ(mode.palette, c.palette) << (c.noColor ? c.noColor : "(unset)");
+  }
 }
 
 }  // namespace
