@@ -1,0 +1,41 @@
+# shellcheck shell=bash
+# Bash completion for morvek-scan: its options, the values of --palette,
+# PNG names for --map, directories for --output-dir, and devices and image
+# files as arguments. Installed as share/bash-completion/completions/morvek-scan.
+
+_morvek_scan() {
+	local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+	local options="--disk --map --bad-list --output-dir --palette --list --version --help"
+
+	case $prev in
+	--disk)
+		mapfile -t COMPREPLY < <(compgen -W "0 1 2 3" -- "$cur")
+		;;
+	--map)
+		# PNG files and the directories that may hold one.
+		mapfile -t COMPREPLY < <(compgen -f -X '!*.[pP][nN][gG]' -- "$cur"; compgen -d -S / -- "$cur")
+		compopt -o nospace -o filenames 2>/dev/null
+		;;
+	--bad-list)
+		mapfile -t COMPREPLY < <(compgen -W "-" -- "$cur"; compgen -f -- "$cur")
+		compopt -o filenames 2>/dev/null
+		;;
+	--output-dir)
+		mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+		compopt -o filenames 2>/dev/null
+		;;
+	--palette)
+		mapfile -t COMPREPLY < <(compgen -W "window blue-orange text" -- "$cur")
+		;;
+	*)
+		if [[ $cur == -* ]]; then
+			mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+		else # devices and image files
+			mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+			compopt -o filenames 2>/dev/null
+		fi
+		;;
+	esac
+}
+
+complete -F _morvek_scan morvek-scan
