@@ -9,6 +9,10 @@ namespace {
 constexpr uint16_t kBlockSectors = 128;
 constexpr size_t kBlockBytes = kBlockSectors * kSectorSize;  // 64 KB
 constexpr uint32_t kCells = 2484;
+// Consecutive failed reads after which the run checks that the disk still
+// answers at all: a long bad stretch is 64 failures of a disk that still
+// reads elsewhere, a vanished disk fails every read in microseconds.
+constexpr uint32_t kFailuresBeforeCheck = 64;
 // Unbuffered device reads need a sector-aligned buffer; a page keeps every
 // device's logical block size satisfied.
 constexpr std::align_val_t kBufferAlignment{4096};
@@ -101,6 +105,36 @@ void ScanRun::BadBlock(uint64_t sector) {
   m_boundary += m_cellSectors;
 }
 
+void ScanRun::ReadWell(uint64_t sector, uint16_t count) {
+  m_failuresInARow = 0;
+  m_haveGood = true;
+  m_goodSector = sector;
+  m_goodCount = count;
+}
+
+bool ScanRun::StillAnswers(uint64_t failedAt, unsigned char* buffer) {
+  if (m_failuresInARow++ == 0) m_failuresFrom = failedAt;
+  const bool saysGone = m_setup->disk.LastReadError() == ReadError::kGone;
+  if (!saysGone && m_failuresInARow < kFailuresBeforeCheck) return true;
+  // A block that read well earlier in the run; with none yet, one in the
+  // middle of what the run covers.
+  uint64_t sector = m_goodSector;
+  uint16_t count = m_goodCount;
+  if (!m_haveGood) {
+    const uint64_t end = m_setup->deviceSectors;
+    sector = (m_setup->firstSector + (end - m_setup->firstSector) / 2) / kBlockSectors * kBlockSectors;
+    count = static_cast<uint16_t>(end - sector < kBlockSectors ? end - sector : kBlockSectors);
+  }
+  if (count != 0 && m_setup->disk.ReadSectors(sector, count, buffer) != 0) {
+    ReadWell(sector, count);  // the disk answers: a bad stretch, the run goes on
+    return true;
+  }
+  m_gone = true;
+  m_goneAt = m_failuresFrom;
+  m_setup->disk.Log().WriteF("disk stopped answering at sector %llu", static_cast<unsigned long long>(m_goneAt));
+  return false;
+}
+
 uint32_t ScanRun::ScanDisk() {
   BlockBuffer buffer = NewBlockBuffer();
   const uint64_t total = m_setup->totalSectors;
@@ -117,6 +151,9 @@ uint32_t ScanRun::ScanDisk() {
   m_nBadCount = 0;
   m_strPercentShown.clear();
   m_stopped = false;
+  m_failuresInARow = 0;
+  m_haveGood = false;
+  m_gone = false;
 
   for (uint64_t off = first; off < total; off += kBlockSectors) {
     m_nScanPos = off;
@@ -132,8 +169,16 @@ uint32_t ScanRun::ScanDisk() {
 
     if (m_nLastRead == 0) {
       BadBlock(off);
+      if (!StillAnswers(off, buffer.get())) {
+        // Ends as a stop would: the report covers what was read before the
+        // failures began.
+        m_nScanPos = m_goneAt;
+        m_stopped = true;
+        break;
+      }
       continue;
     }
+    ReadWell(off, kBlockSectors);
     // A good read paints the green cell of every boundary at or before its
     // start. With cells of 128 sectors or more that is at most one; smaller
     // cells can have several boundaries within one block. With no cell size
@@ -173,7 +218,15 @@ void ScanRun::ReadTail(uint64_t from, unsigned char* buffer) {
     const auto count = static_cast<uint16_t>(end - off < kBlockSectors ? end - off : kBlockSectors);
     // The map, the labels and the percent keep following the whole-cylinder
     // total; a failed read here counts like any other.
-    if (m_setup->disk.ReadSectors(off, count, buffer) == 0) BadBlock(off);
+    if (m_setup->disk.ReadSectors(off, count, buffer) != 0) {
+      ReadWell(off, count);
+      continue;
+    }
+    BadBlock(off);
+    if (!StillAnswers(off, buffer)) {
+      m_stopped = true;
+      return;
+    }
   }
 }
 
@@ -215,6 +268,8 @@ void ScanRun::EndOfRun() {
     m_result.badCount = m_nBadCount;
     m_result.scanPosition = m_nScanPos;
     m_result.stopped = m_stopped;
+    m_result.diskGone = m_gone;
+    m_result.goneAtSector = m_goneAt;
     result = m_result;
   }
   if (m_setup->onEnded) m_setup->onEnded(result);

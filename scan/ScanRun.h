@@ -42,7 +42,12 @@ struct RunResult {
   bool clean = true;          // no read failed
   uint32_t badCount = 0;      // failed reads (64 KB, or less at the device's end)
   uint64_t scanPosition = 0;  // the block of the main loop's last pass
-  bool stopped = false;       // ended by a stop request
+  bool stopped = false;       // ended by a stop request (or because the disk went)
+  // The disk stopped answering: reads kept failing and one that had read
+  // well before failed too (or the device said it was gone). The run then
+  // ends as if stopped, at the sector where the failures began.
+  bool diskGone = false;
+  uint64_t goneAtSector = 0;
   bool reportWritten = false;
   std::string reportProblem;  // why not, when it was not
 };
@@ -110,6 +115,11 @@ class ScanRun {
   void PaintCell(uint32_t color);
   void PushPercent(const std::string& text);
   void BadBlock(uint64_t sector);
+  // After a failed read: whether the disk still answers. A run of failures
+  // (or a device saying it is gone) is checked by reading again a block
+  // that read well; a disk that fails that too has gone.
+  bool StillAnswers(uint64_t failedAt, unsigned char* buffer);
+  void ReadWell(uint64_t sector, uint16_t count);
   // Reads the device past the whole cylinders, from `from` to its end.
   void ReadTail(uint64_t from, unsigned char* buffer);
   void EndOfRun();
@@ -138,6 +148,14 @@ class ScanRun {
   std::string m_strPercent;
   std::string m_strPercentShown;  // what the percent field shows now (worker only)
   bool m_stopped = false;         // worker only
+  // The vanishing-disk check (worker only).
+  uint32_t m_failuresInARow = 0;
+  uint64_t m_failuresFrom = 0;  // where the current run of failures began
+  bool m_haveGood = false;
+  uint64_t m_goodSector = 0;  // a block that read well, and its length
+  uint16_t m_goodCount = 0;
+  bool m_gone = false;
+  uint64_t m_goneAt = 0;
   RunResult m_result;
 };
 

@@ -33,14 +33,14 @@ const char* UsageText() {
          "On a terminal the run shows its progress and the map (54 x 46 cells: green once\n"
          "read, orange-red for every failed read, grey not yet reached); otherwise it\n"
          "prints one line per percent: percent, scan time, speed, remaining time and bad\n"
-         "blocks. Ctrl-C (SIGINT) or SIGTERM stops the scan after the current read; the\n"
-         "report still covers what was read.\n"
+         "blocks. Ctrl-C (SIGINT), SIGTERM or SIGHUP stops the scan after the current\n"
+         "read; the report still covers what was read.\n"
          "\n"
          "The scan report kestrune.log (code page 936) and the diagnostic log Scan.log are\n"
          "written into the current directory.\n"
          "\n"
          "Exit status: 0 no read failed, 1 some reads failed, 2 usage error or no such\n"
-         "disk, 130 the scan was stopped.\n";
+         "disk, 3 the disk stopped answering, 130 the scan was stopped.\n";
 }
 
 bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& error) {

@@ -1,5 +1,7 @@
 #include "app/linux/Commands.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -56,7 +58,33 @@ void TerminalSize(int& rows, int& columns) {
   }
 }
 
+// Makes Scan.log, locked for this run: one run per directory. False, having
+// said why, when another run holds it.
+bool TakeTheLog(LinuxMachine& m) {
+  bool busy = false;
+  if (m.Log().OpenLocked(&busy)) return true;
+  if (busy) {
+    std::fprintf(stderr,
+                 "morvek-scan: another morvek-scan run is using %s (its Scan.log is locked); "
+                 "one run per directory\n",
+                 AbsolutePath(kLogFile).c_str());
+    return false;
+  }
+  std::fprintf(stderr, "morvek-scan: Scan.log cannot be written (%s); the run goes on without it\n",
+               m.Log().Problem().c_str());
+  return true;
+}
+
 }  // namespace
+
+void PrepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", O_RDWR);  // takes the lowest free number: fd
+    if (null > 2) close(null);
+  }
+  signal(SIGPIPE, SIG_IGN);
+}
 
 int ListDisks(const Options& options) {
   LinuxMachine m(options.devices);
@@ -65,7 +93,7 @@ int ListDisks(const Options& options) {
   // table (position n is drive n).
   const CDriveIdentifier identifier(nullptr, m.Identify(), nullptr);
   if (!ReportOpenFailures(m, disk, !options.devices.empty())) return kExitUsage;
-  m.Log().Release();
+  if (!TakeTheLog(m)) return kExitUsage;
   const DiskTable& table = disk.Table();
   for (uint32_t slot = 0; slot < table.count; ++slot) {
     const uint64_t total = disk.TotalSectors(static_cast<int>(slot));
@@ -77,17 +105,15 @@ int ListDisks(const Options& options) {
 }
 
 int ScanOneDisk(const Options& options) {
-  // Outputs are checked before a scan that may take hours, not after it.
-  for (const std::string* path : {&options.map, &options.badList}) {
-    if (path->empty()) continue;
-    const std::string why = OutputPathProblem(*path, options.devices);
-    if (!why.empty()) {
-      std::fprintf(stderr, "morvek-scan: cannot write %s: %s\n", path->c_str(), why.c_str());
-      return kExitUsage;
-    }
-  }
-  if (!options.map.empty() && options.map == options.badList) {
-    std::fprintf(stderr, "morvek-scan: --map and --bad-list name the same file\n");
+  // Outputs are checked before a scan that may take hours, not after it:
+  // each must be a file of its own, never a link, a device or a disk being
+  // scanned. The report and the log are written as the run goes (said then
+  // when they cannot be), but no output may be one of them.
+  std::vector<NamedOutput> outputs = {{"the report", kReportFile, false}, {"the log", kLogFile, false}};
+  if (!options.map.empty()) outputs.push_back({"--map", options.map});
+  if (!options.badList.empty()) outputs.push_back({"--bad-list", options.badList});
+  if (const std::string why = OutputsProblem(outputs, options.devices); !why.empty()) {
+    std::fprintf(stderr, "morvek-scan: %s\n", why.c_str());
     return kExitUsage;
   }
 
@@ -102,7 +128,7 @@ int ScanOneDisk(const Options& options) {
                  count, count - 1);
     return kExitUsage;
   }
-  m.Log().Release();
+  if (!TakeTheLog(m)) return kExitUsage;
   scan.OnInitDialog();
   scan.OnSelchangeDisk(options.disk);
 
@@ -187,8 +213,17 @@ int ScanOneDisk(const Options& options) {
     else
       std::fprintf(stderr, "morvek-scan: could not write the map %s: %s\n", options.map.c_str(), why.c_str());
   }
-  if (stopped) std::printf("Stopped: the report covers the area read before the stop\n");
+  if (result.diskGone) {
+    std::fprintf(stderr, "morvek-scan: the disk stopped answering at sector %llu; the run ended there\n",
+                 static_cast<unsigned long long>(result.goneAtSector));
+    std::printf("Disk stopped answering: at sector %llu; the report covers the area read before\n",
+                static_cast<unsigned long long>(result.goneAtSector));
+  } else if (stopped) {
+    std::printf("Stopped: the report covers the area read before the stop\n");
+  }
+  std::fflush(stdout);
 
+  if (result.diskGone) return kExitDiskGone;
   if (stopped) return kExitStopped;
   return result.clean ? kExitClean : kExitBadBlocks;
 }

@@ -5,6 +5,7 @@
 constexpr int kExitClean = 0;
 constexpr int kExitBadBlocks = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitDiskGone = 3;   // the disk stopped answering
 constexpr int kExitStopped = 130;  // as a shell reports a job ended by SIGINT
 
 // --list: one line per disk, the list entry, the disk size and the cell
@@ -14,3 +15,9 @@ int ListDisks(const Options& options);
 // A scan of disk options.disk: the run on the terminal, then the report's
 // result, the bad-block list and the map.
 int ScanOneDisk(const Options& options);
+
+// Makes the process safe to run from anywhere: descriptors 0 to 2 exist (on
+// /dev/null where they were closed, so that no file the program opens takes
+// their place), and a closed pipe on standard output is an error to write,
+// not a signal that ends the run.
+void PrepareProcess();

@@ -12,6 +12,7 @@
 #include "app/linux/Commands.h"
 
 int main(int argc, char** argv) {
+  PrepareProcess();
   Options options;
   std::string error;
   if (!ParseArgs(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

@@ -56,6 +56,10 @@ class FakeScanView : public IScanView {
     std::lock_guard<std::mutex> hold(lock);
     opened.push_back(file);
   }
+  void ShowDiskStoppedAnswering(const std::string& text) override {
+    std::lock_guard<std::mutex> hold(lock);
+    goneText = text;
+  }
   void ReadFailed(uint64_t startSector) override {
     std::lock_guard<std::mutex> hold(lock);
     failedReads.push_back(startSector);
@@ -85,6 +89,7 @@ class FakeScanView : public IScanView {
   std::atomic<int> invalidations{0};
   std::vector<std::string> opened;
   std::vector<uint64_t> failedReads;
+  std::string goneText;
 
  private:
   void Set(Label label, const std::string& text) {

@@ -399,6 +399,76 @@ TEST_F(ScanRunTest, AStopDuringTheTailEndsTheRun) {
   EXPECT_TRUE(scan->Run().LastResult().stopped);
 }
 
+TEST_F(ScanRunTest, ADiskThatSaysItHasGoneEndsTheRunAtOnce) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  Open();
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 64000) io.drives[0].gone = true;
+  };
+  LogCapture log(m.files);
+  Run();
+  // The read at 64000 fails, the block before it is read again and fails
+  // too: the disk has gone. Nothing after is tried.
+  EXPECT_EQ(io.reads.size(), 500u + 1 + 1);
+  EXPECT_EQ(io.reads.back().sector, 63872u);
+  const RunResult result = scan->Run().LastResult();
+  EXPECT_TRUE(result.diskGone);
+  EXPECT_EQ(result.goneAtSector, 64000u);
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(view.failedReads, std::vector<uint64_t>{64000});
+  EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "31 M");  // 64000 >> 11: the area read before
+  EXPECT_EQ(log.Text().find("disk stopped answering at sector 64000\r\n"),
+            log.Text().rfind("disk stopped answering"));  // said once
+  EXPECT_NE(log.Text().find("disk stopped answering at sector 64000"), std::string::npos);
+  EXPECT_EQ(view.goneText, DiskStoppedAnsweringText(64000));
+  EXPECT_EQ(view.opened.size(), 1u);
+}
+
+TEST_F(ScanRunTest, ADiskThatFailsEveryReadSilentlyIsCaughtAfterARunOfFailures) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  io.drives[0].goneSaysSo = false;  // plain I/O errors, as a dead FUSE daemon gives
+  Open();
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 64000) io.drives[0].gone = true;
+  };
+  Run();
+  // 64 failures in a row (64000 to 72064), then the last good block (63872)
+  // read again: it fails, so the disk stopped answering at 64000.
+  ASSERT_EQ(io.reads.size(), 500u + 64 + 1);
+  EXPECT_EQ(io.reads.back().sector, 63872u);
+  EXPECT_EQ(view.failedReads.size(), 64u);
+  EXPECT_TRUE(scan->Run().LastResult().diskGone);
+  EXPECT_EQ(scan->Run().LastResult().goneAtSector, 64000u);
+}
+
+TEST_F(ScanRunTest, ALongBadStretchOfADiskThatStillReadsIsScannedThrough) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  io.drives[0].bad = {{64000, 64000 + 200 * 128 - 1}};  // 200 bad blocks in a row
+  Open();
+  Run();
+  const RunResult result = scan->Run().LastResult();
+  EXPECT_FALSE(result.diskGone);
+  EXPECT_FALSE(result.stopped);
+  EXPECT_EQ(result.badCount, 200u);
+  // Every block read once, and the good block before the stretch read again
+  // after each 64 failures: three checks.
+  EXPECT_EQ(io.reads.size(), 2484u * 4 + 3);
+  size_t again = 0;
+  for (const FakeRead& r : io.reads) again += r.sector == 63872u;
+  EXPECT_EQ(again, 4u);
+}
+
+TEST_F(ScanRunTest, ADiskFailingFromItsFirstSectorIsCheckedInItsMiddle) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);  // 1,271,808 sectors
+  io.drives[0].bad = {{0, 64 * 128 - 1}};
+  Open();
+  Run();
+  EXPECT_FALSE(scan->Run().LastResult().diskGone);
+  size_t middle = 0;
+  for (const FakeRead& r : io.reads) middle += r.sector == 635904u;
+  EXPECT_EQ(middle, 2u);  // the check, then the run's own read there
+}
+
 TEST_F(ScanRunTest, TheReportNamesTheSelectedSlotAndItsModel) {
   for (int i = 0; i < 3; ++i) io.drives[i] = FakeDrive::WithGeometry(1000000, 1, 1);
   identify.drives[2] = {true, 0x04, true, FakeIdentifyBlockWithModel("M")};
