@@ -1,5 +1,6 @@
 #include "scan/ScanRun.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -105,6 +106,14 @@ void ScanRun::BadBlock(uint64_t sector) {
   m_boundary += m_cellSectors;
 }
 
+void ScanRun::Consumed(uint64_t sector, uint16_t count, bool ok) {
+  const uint64_t now = m_clock.NowNs();
+  const uint64_t ns = now > m_lastReadyNs ? now - m_lastReadyNs : 0;
+  m_lastReadyNs = now;
+  m_nextSector = sector + count;
+  if (m_setup->readings != nullptr) m_setup->readings->Block(sector, count, ok, ns, m_nCell);
+}
+
 void ScanRun::ReadWell(uint64_t sector, uint16_t count) {
   m_failuresInARow = 0;
   m_haveGood = true;
@@ -154,6 +163,9 @@ uint32_t ScanRun::ScanDisk() {
   m_failuresInARow = 0;
   m_haveGood = false;
   m_gone = false;
+  m_nextSector = first;
+  m_startedUtc = m_clock.UtcSeconds();
+  m_lastReadyNs = m_clock.NowNs();
 
   for (uint64_t off = first; off < total; off += kBlockSectors) {
     m_nScanPos = off;
@@ -165,6 +177,7 @@ uint32_t ScanRun::ScanDisk() {
     }
 
     m_nLastRead = static_cast<int32_t>(m_setup->disk.ReadSectors(off, kBlockSectors, buffer.get()));
+    Consumed(off, kBlockSectors, m_nLastRead != 0);
     PushPercent(StrFormat("%llu", static_cast<unsigned long long>(off * 100 / total)));
 
     if (m_nLastRead == 0) {
@@ -218,7 +231,9 @@ void ScanRun::ReadTail(uint64_t from, unsigned char* buffer) {
     const auto count = static_cast<uint16_t>(end - off < kBlockSectors ? end - off : kBlockSectors);
     // The map, the labels and the percent keep following the whole-cylinder
     // total; a failed read here counts like any other.
-    if (m_setup->disk.ReadSectors(off, count, buffer) != 0) {
+    const bool ok = m_setup->disk.ReadSectors(off, count, buffer) != 0;
+    Consumed(off, count, ok);
+    if (ok) {
       ReadWell(off, count);
       continue;
     }
@@ -270,6 +285,15 @@ void ScanRun::EndOfRun() {
     m_result.stopped = m_stopped;
     m_result.diskGone = m_gone;
     m_result.goneAtSector = m_goneAt;
+    m_result.firstSector = m_setup->firstSector;
+    // A run that stopped resumes at the block the loop did not read; after
+    // a whole run, past the device's end.
+    m_result.nextSector = m_gone      ? m_goneAt
+                          : m_stopped ? std::max(m_nextSector, m_setup->firstSector)
+                                      : m_setup->deviceSectors;
+    m_result.startedUtc = m_startedUtc;
+    m_result.endedUtc = m_clock.UtcSeconds();
+    m_result.elapsedMs = m_clock.TimeGetTime() - m_dwStartTick;
     result = m_result;
   }
   if (m_setup->onEnded) m_setup->onEnded(result);

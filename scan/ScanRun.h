@@ -19,6 +19,7 @@
 #include "disk/CDisk.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "scan/ScanReadings.h"
 #include "scan/ScanReport.h"
 
 // What a run shows while it goes. Called on the worker's thread: an
@@ -48,6 +49,14 @@ struct RunResult {
   // ends as if stopped, at the sector where the failures began.
   bool diskGone = false;
   uint64_t goneAtSector = 0;
+  // Where the run began and the first block it did not consume (the
+  // device's end after a whole run), for a later run to go on from.
+  uint64_t firstSector = 0;
+  uint64_t nextSector = 0;
+  // The wall clock at Start and at the end, and the time between.
+  int64_t startedUtc = 0;
+  int64_t endedUtc = 0;
+  uint64_t elapsedMs = 0;
   bool reportWritten = false;
   std::string reportProblem;  // why not, when it was not
 };
@@ -67,6 +76,9 @@ struct RunSetup {
   CDrawPicModel* chart = nullptr;  // the map; null paints nothing
   // Where the run starts (0: the whole disk); a multiple of 128.
   uint64_t firstSector = 0;
+  // Told every block as the run consumes it (read times, for the
+  // readings); none by default.
+  IRunReadings* readings = nullptr;
   // Called on the worker's thread once the report is written and the percent
   // field reads 100: the window's own end of the run.
   std::function<void(const RunResult&)> onEnded;
@@ -120,6 +132,8 @@ class ScanRun {
   // that read well; a disk that fails that too has gone.
   bool StillAnswers(uint64_t failedAt, unsigned char* buffer);
   void ReadWell(uint64_t sector, uint16_t count);
+  // Tells the readings about a block just consumed.
+  void Consumed(uint64_t sector, uint16_t count, bool ok);
   // Reads the device past the whole cylinders, from `from` to its end.
   void ReadTail(uint64_t from, unsigned char* buffer);
   void EndOfRun();
@@ -156,6 +170,10 @@ class ScanRun {
   uint16_t m_goodCount = 0;
   bool m_gone = false;
   uint64_t m_goneAt = 0;
+  // Per-block timing (worker only): when the previous block's result came.
+  uint64_t m_lastReadyNs = 0;
+  uint64_t m_nextSector = 0;
+  int64_t m_startedUtc = 0;
   RunResult m_result;
 };
 
