@@ -38,6 +38,26 @@ class IRunDisplay {
   virtual void InvalidateMap() = 0;
 };
 
+// Where a run stood when it ended: what a later run needs to go on as if
+// the two were one.
+struct RunState {
+  uint64_t firstSector = 0;  // where the range began
+  uint64_t endSector = 0;    // where it ends (exclusive)
+  uint64_t nextSector = 0;   // the first block not consumed
+  int32_t cell = 0;          // the next map cell
+  uint64_t boundary = 0;     // the next cell boundary
+  uint32_t badCount = 0;
+  // The map cells so far, in order, one letter each: G green, R red, and U
+  // for a cell before the range (left empty). At most the map's 2484.
+  std::string cells;
+  uint64_t scanPosition = 0;  // what the report's scanned area names
+  uint64_t elapsedMs = 0;     // all runs' time together
+};
+
+constexpr char kCellGood = 'G';
+constexpr char kCellBad = 'R';
+constexpr char kCellUnscanned = 'U';
+
 // How a run ended.
 struct RunResult {
   bool clean = true;          // no read failed
@@ -59,6 +79,8 @@ struct RunResult {
   uint64_t elapsedMs = 0;
   bool reportWritten = false;
   std::string reportProblem;  // why not, when it was not
+  // Everything a later run needs to go on (--resume).
+  RunState state;
 };
 
 // What Start hands a run: the disk as it was selected then. A selection
@@ -74,8 +96,16 @@ struct RunSetup {
   uint64_t totalSectors = 0;
   uint64_t deviceSectors = 0;
   CDrawPicModel* chart = nullptr;  // the map; null paints nothing
-  // Where the run starts (0: the whole disk); a multiple of 128.
+  // The range of the run, [firstSector, endSector), in whole blocks of 128
+  // sectors (firstSector rounded down, endSector up): the whole disk by
+  // default. A run inside the disk paints the cells it covers where a
+  // whole run would, with the cell and boundary a whole run has at
+  // firstSector.
   uint64_t firstSector = 0;
+  uint64_t endSector = UINT64_MAX;
+  // A run that goes on from where an earlier one stopped; its range is then
+  // the earlier one's.
+  const RunState* resume = nullptr;
   // Told every block as the run consumes it (read times, for the
   // readings); none by default.
   IRunReadings* readings = nullptr;
@@ -125,6 +155,9 @@ class ScanRun {
  private:
   friend int ScanThreadProc(ScanRun* run);
   void PaintCell(uint32_t color);
+  // The map's cells before the run's first one: a resumed run's, or empty
+  // places for the cells before a range.
+  void PaintCellsBefore(const std::string& cells);
   void PushPercent(const std::string& text);
   void BadBlock(uint64_t sector);
   // After a failed read: whether the disk still answers. A run of failures
@@ -174,6 +207,10 @@ class ScanRun {
   uint64_t m_lastReadyNs = 0;
   uint64_t m_nextSector = 0;
   int64_t m_startedUtc = 0;
+  uint64_t m_rangeFirst = 0;
+  uint64_t m_rangeEnd = 0;
+  uint64_t m_elapsedBeforeMs = 0;  // of the runs a resumed one goes on from
+  std::string m_cells;             // G, R, U as in RunState
   RunResult m_result;
 };
 
