@@ -31,6 +31,10 @@ struct ScanPorts {
   std::string reportPath = kReportFile;
 };
 
+// What the window tells the user when the disk stopped answering at a
+// sector (code page 936).
+std::string DiskStoppedAnsweringText(uint64_t sector);
+
 class CScan {
  public:
   enum class State { Idle, Running, Stopping };

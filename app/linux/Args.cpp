@@ -77,6 +77,7 @@ const char* UsageText() {
          "  0    the scan ended and no read failed (--list: the list was printed)\n"
          "  1    some reads failed\n"
          "  2    usage error, no such disk, or no disk could be opened\n"
+         "  3    the disk stopped answering\n"
          "  130  the scan was stopped\n";
 }
 

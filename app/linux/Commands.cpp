@@ -1,7 +1,10 @@
 #include "app/linux/Commands.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -43,23 +46,47 @@ bool ReportOpenFailures(const LinuxMachine& m, const CDisk& disk, bool devicesGi
   return false;
 }
 
+bool TakeTheLog(LinuxMachine& m) {
+  bool busy = false;
+  if (m.Log().OpenLocked(&busy)) return true;
+  if (busy) {
+    std::fprintf(stderr,
+                 "morvek-scan: another morvek-scan run is using %s (its Scan.log is locked); "
+                 "one run per directory\n",
+                 AbsolutePath(m.LogPath()).c_str());
+    return false;
+  }
+  std::fprintf(stderr, "morvek-scan: Scan.log cannot be written (%s); the run goes on without it\n",
+               m.Log().Problem().c_str());
+  return true;
+}
+
+void PrepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", O_RDWR);  // takes the lowest free number: fd
+    if (null > 2) close(null);
+  }
+  signal(SIGPIPE, SIG_IGN);
+}
+
 int ScanOneDisk(const Options& options) {
-  // Outputs are checked before a scan that may take hours, not after it.
+  // Outputs are checked before a scan that may take hours, not after it:
+  // each must be a file of its own, never a link, a device or a disk being
+  // scanned. The report and the log are written as the run goes (said then
+  // when they cannot be), but no output may be one of them.
   const std::string dirProblem = OutputDirProblem(options.outputDir);
   if (!dirProblem.empty()) {
     std::fprintf(stderr, "morvek-scan: --output-dir %s: %s\n", options.outputDir.c_str(), dirProblem.c_str());
     return kExitUsage;
   }
-  for (const std::string* path : {&options.map, &options.badList}) {
-    if (path->empty() || IsStandardOutput(*path)) continue;
-    const std::string why = OutputPathProblem(*path, options.devices);
-    if (!why.empty()) {
-      std::fprintf(stderr, "morvek-scan: cannot write %s: %s\n", path->c_str(), why.c_str());
-      return kExitUsage;
-    }
-  }
-  if (!options.map.empty() && options.map == options.badList) {
-    std::fprintf(stderr, "morvek-scan: --map and --bad-list name the same file\n");
+  std::vector<NamedOutput> outputs = {{"the report", InOutputDir(options.outputDir, kReportFile), false},
+                                      {"the log", InOutputDir(options.outputDir, kLogFile), false}};
+  if (!options.map.empty()) outputs.push_back({"--map", options.map});
+  if (!options.badList.empty() && !IsStandardOutput(options.badList))
+    outputs.push_back({"--bad-list", options.badList});
+  if (const std::string why = OutputsProblem(outputs, options.devices); !why.empty()) {
+    std::fprintf(stderr, "morvek-scan: %s\n", why.c_str());
     return kExitUsage;
   }
 
@@ -81,7 +108,7 @@ int ScanOneDisk(const Options& options) {
                  count, count - 1);
     return kExitUsage;
   }
-  m.Log().Release();
+  if (!TakeTheLog(m)) return kExitUsage;
   scan.OnInitDialog();
   scan.OnSelchangeDisk(options.disk);
 
@@ -171,8 +198,17 @@ int ScanOneDisk(const Options& options) {
     else
       std::fprintf(stderr, "morvek-scan: could not write the map %s: %s\n", options.map.c_str(), why.c_str());
   }
-  if (stopped) std::printf("Stopped: the report covers the area read before the stop\n");
+  if (result.diskGone) {
+    std::fprintf(stderr, "morvek-scan: the disk stopped answering at sector %llu; the run ended there\n",
+                 static_cast<unsigned long long>(result.goneAtSector));
+    std::printf("Disk stopped answering: at sector %llu; the report covers the area read before\n",
+                static_cast<unsigned long long>(result.goneAtSector));
+  } else if (stopped) {
+    std::printf("Stopped: the report covers the area read before the stop\n");
+  }
+  std::fflush(stdout);
 
+  if (result.diskGone) return kExitDiskGone;
   if (stopped) return kExitStopped;
   return result.clean ? kExitClean : kExitBadBlocks;
 }

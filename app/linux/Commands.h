@@ -6,6 +6,7 @@
 constexpr int kExitClean = 0;
 constexpr int kExitBadBlocks = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitDiskGone = 3;   // the disk stopped answering
 constexpr int kExitStopped = 130;  // as a shell reports a job ended by SIGINT
 
 // A scan of disk options.disk: the run on the terminal, then the report's
@@ -16,3 +17,13 @@ int ScanOneDisk(const Options& options);
 // for. Returns false, having said so in one line, when no disk at all is
 // usable.
 bool ReportOpenFailures(const LinuxMachine& m, const CDisk& disk, bool devicesGiven);
+
+// Makes Scan.log, locked for this run: one run per directory. False, having
+// said why, when another run holds it.
+bool TakeTheLog(LinuxMachine& m);
+
+// Makes the process safe to run from anywhere: descriptors 0 to 2 exist (on
+// /dev/null where they were closed, so that no file the program opens takes
+// their place), and a closed pipe on standard output is an error to write,
+// not a signal that ends the run.
+void PrepareProcess();

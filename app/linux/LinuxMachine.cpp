@@ -7,7 +7,8 @@
 LinuxMachine::LinuxMachine(const std::vector<std::string>& givenPaths, const std::string& outputDir)
     : m_drives(DriveList(givenPaths)),
       m_reportPath(InOutputDir(outputDir, kReportFile)),
-      m_log(m_files, InOutputDir(outputDir, kLogFile), /*held=*/true),
+      m_logPath(InOutputDir(outputDir, kLogFile)),
+      m_log(m_files, m_logPath, /*held=*/true),
       m_io(m_drives),
       m_locator(m_drives),
       m_identify(MakeLinuxIdentifyPort(m_drives)) {}

@@ -28,6 +28,7 @@ class LinuxMachine {
     return ScanPorts{Disk(), nullptr, m_identify.get(), nullptr, m_clock, m_files, view, m_reportPath};
   }
   const std::string& ReportPath() const { return m_reportPath; }
+  const std::string& LogPath() const { return m_logPath; }
 
   const std::vector<std::string>& Drives() const { return m_drives; }
   const LinuxDeviceIo& Io() const { return m_io; }
@@ -39,6 +40,7 @@ class LinuxMachine {
  private:
   std::vector<std::string> m_drives;
   std::string m_reportPath;
+  std::string m_logPath;
   PlatformProbe m_probe = PlatformProbe::DeviceSystem();
   LinuxFileSystem m_files;
   LinuxClock m_clock;

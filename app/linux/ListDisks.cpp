@@ -51,7 +51,7 @@ int ListDisks(const Options& options) {
   // table (position n is drive n), as the scan window lists them.
   const CDriveIdentifier identifier(nullptr, m.Identify(), nullptr);
   if (!ReportOpenFailures(m, disk, !options.devices.empty())) return kExitUsage;
-  m.Log().Release();
+  if (!TakeTheLog(m)) return kExitUsage;
   const DiskTable& table = disk.Table();
   for (uint32_t slot = 0; slot < table.count; ++slot) {
     const int s = static_cast<int>(slot);

@@ -14,6 +14,7 @@
 #include "app/linux/TerminalIo.h"
 
 int main(int argc, char** argv) {
+  PrepareProcess();
   HoldResizeSignals();  // before any thread starts
   Options options;
   std::string error;

@@ -1,10 +1,14 @@
 // The terminal front end's own parts: its command line, the view the run
 // reports to, the map as text, the progress lines and the files it names.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -162,6 +166,7 @@ TEST(TerminalArgs, HelpGivesEveryOptionOneLineAndTheExitStatuses) {
   EXPECT_TRUE(has("  0    the scan ended and no read failed (--list: the list was printed)"));
   EXPECT_TRUE(has("  1    some reads failed"));
   EXPECT_TRUE(has("  2    usage error, no such disk, or no disk could be opened"));
+  EXPECT_TRUE(has("  3    the disk stopped answering"));
   EXPECT_TRUE(has("  130  the scan was stopped"));
 }
 
@@ -178,6 +183,63 @@ TEST(TerminalOutputs, TheBadListPrintsEverySectorAsAnUnsignedNumber) {
   EXPECT_EQ(BadListText({}), "");
   EXPECT_EQ(BadListText({0, 128, 2147483648u, 4294967168u, 31249999872ull}),
             "0\n128\n2147483648\n4294967168\n31249999872\n");
+}
+
+class TerminalOutputPaths : public testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = std::filesystem::temp_directory_path() / ("morvek-outputs-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(m_dir);
+    std::filesystem::create_directories(m_dir / "sub");
+    m_old = std::filesystem::current_path();
+    std::filesystem::current_path(m_dir);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(m_old);
+    std::filesystem::remove_all(m_dir);
+  }
+  static std::vector<NamedOutput> With(std::vector<NamedOutput> outputs) {
+    outputs.insert(outputs.begin(), {{"the report", "kestrune.log", false}, {"the log", "Scan.log", false}});
+    return outputs;
+  }
+  std::filesystem::path m_dir, m_old;
+};
+
+TEST_F(TerminalOutputPaths, OneFileTwoSpellingsIsRefused) {
+  EXPECT_EQ(OutputsProblem(With({{"--map", "x.png"}, {"--bad-list", "./x.png"}}), {}),
+            "--map and --bad-list name the same file, " + (m_dir / "x.png").string());
+  EXPECT_EQ(OutputsProblem(With({{"--map", "sub/../x.png"}, {"--bad-list", "x.png"}}), {}).substr(0, 34),
+            "--map and --bad-list name the same");
+  // The report and the log are outputs too.
+  EXPECT_EQ(OutputsProblem(With({{"--bad-list", "kestrune.log"}}), {}).substr(0, 40),
+            "the report and --bad-list name the same ");
+  std::ofstream("Scan.log") << "x";
+  EXPECT_EQ(OutputsProblem(With({{"--map", (m_dir / "Scan.log").string()}}), {}).substr(0, 35),
+            "the log and --map name the same fil");
+  // A hard link is the same file under another name.
+  std::ofstream("a.txt") << "x";
+  std::filesystem::create_hard_link("a.txt", "b.txt");
+  EXPECT_NE(OutputsProblem(With({{"--map", "a.txt"}, {"--bad-list", "b.txt"}}), {}), "");
+  EXPECT_EQ(OutputsProblem(With({{"--map", "a.txt"}, {"--bad-list", "c.txt"}}), {}), "");
+}
+
+TEST_F(TerminalOutputPaths, LinksDevicesFifosAndScannedImagesAreRefused) {
+  std::ofstream("disk.img") << "an image being scanned";
+  std::filesystem::create_symlink("disk.img", "link.png");
+  ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+  EXPECT_EQ(OutputsProblem(With({{"--map", "link.png"}}), {}), "cannot write link.png (--map): it is a symbolic link");
+  EXPECT_EQ(OutputsProblem(With({{"--bad-list", "fifo"}}), {}),
+            "cannot write fifo (--bad-list): it exists and is not a regular file");
+  EXPECT_EQ(OutputsProblem(With({{"--bad-list", "/dev/null"}}), {}),
+            "cannot write /dev/null (--bad-list): it exists and is not a regular file");
+  EXPECT_EQ(OutputsProblem(With({{"--bad-list", "./disk.img"}}), {"disk.img"}),
+            "cannot write ./disk.img (--bad-list): it is a disk to be scanned");
+  EXPECT_EQ(OutputsProblem(With({{"--map", "missing/m.png"}}), {}).substr(0, 42),
+            "cannot write missing/m.png (--map): missin");
+  // A planted link in the report's place does not stop the run (the report
+  // is said at the end), but no output may be the report either way.
+  std::filesystem::create_symlink("disk.img", "kestrune.log");
+  EXPECT_EQ(OutputsProblem(With({{"--map", "m.png"}}), {"disk.img"}), "");
 }
 
 TEST(TerminalOutputs, TheResultLineIsTheReportsOwnInUtf8WithItsMeaning) {

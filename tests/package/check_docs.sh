@@ -35,7 +35,7 @@ for option in "${options[@]}"; do
 	check "the page describes $option" grep -qE "^ +$option( |,|$)" <<<"$text"
 	check "the completion offers $option" grep -qx -- "$option" <<<"$offered"
 done
-for status in 0 1 2 130; do
+for status in 0 1 2 3 130; do
 	check "the page gives exit status $status" grep -qE "^ +$status( |$)" <<<"$text"
 done
 palettes=$(bash -c 'source "$1"; COMP_WORDS=(morvek-scan --palette ""); COMP_CWORD=2; _morvek_scan; echo "${COMPREPLY[*]}"' _ \
