@@ -117,7 +117,6 @@ int ScanOneDisk(const Options& options) {
   const std::string device = driveNumber >= 0 && static_cast<size_t>(driveNumber) < m.Drives().size()
                                  ? m.Drives()[static_cast<size_t>(driveNumber)]
                                  : std::string("?");
-  const bool terminal = isatty(STDOUT_FILENO) == 1;
   // The labels count whole cylinders; where the device holds more than a
   // cell beyond them, its true size is given too (the scan reads it all).
   const uint64_t total = scan.Disk().TotalSectors(options.disk);
@@ -156,7 +155,7 @@ int ScanOneDisk(const Options& options) {
       if (!stopped && signals.Received() != 0) {
         scan.OnStop();
         stopped = true;
-        if (!terminal) std::fprintf(stderr, "morvek-scan: stopping after the current read\n");
+        if (!painter.Live()) std::fprintf(stderr, "morvek-scan: stopping after the current read\n");
       }
       painter.Update(view, scan.Chart(), stopped, false);
     }

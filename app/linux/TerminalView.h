@@ -184,6 +184,9 @@ class TerminalPainter {
   // of a fresh line below it).
   void Finish();
 
+  // Whether the run is drawn live (a terminal), rather than as plain lines.
+  bool Live() const { return m_setup.mode.live; }
+
   // The frame's lines at the current size: title, status line, and where
   // the map fits, its 23 lines and the legend.
   int FrameLines() const;

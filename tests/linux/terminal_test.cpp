@@ -716,6 +716,53 @@ TEST(TerminalPainting, TheLiveFiguresComeFromTheFirstSecondOn) {
   EXPECT_EQ(statusLines[2], labels + "  now 100 MiB/s  eta 0:00:09");
 }
 
+TEST(TerminalStatusLine, ShorterCaptionsThenFieldsGoInAFixedOrder) {
+  ScanLabels labels;
+  labels.percent = "28";
+  labels.elapsed = "1:2:35";
+  labels.speed = "118 M/s";
+  labels.remaining = "2:40:10";
+  labels.bad = "3";
+  const LiveFigures live{"92.3 MiB/s", "2:51:07"};
+  const std::string full =
+      "progress 28%  time 1:2:35  speed 118 M/s  remaining 2:40:10  bad blocks 3  now 92.3 MiB/s  eta 2:51:07";
+  // Each form in turn, at the narrowest terminal that takes it whole (one
+  // column stays free, so that nothing wraps); one column less gives the next.
+  const std::vector<std::string> forms = {
+      full,
+      "28%  1:2:35  118 M/s  left 2:40:10  bad 3  now 92.3 MiB/s  eta 2:51:07",  // shorter captions
+      "28%  1:2:35  left 2:40:10  bad 3  now 92.3 MiB/s  eta 2:51:07",           // the window's speed goes
+      "28%  1:2:35  bad 3  now 92.3 MiB/s  eta 2:51:07",                         // then its remaining time
+      "28%  bad 3  now 92.3 MiB/s  eta 2:51:07",                                 // then the scan time
+      "28%  bad 3  eta 2:51:07",                                                 // then the live throughput
+      "28%  bad 3",                                                              // then the live time left
+  };
+  for (size_t i = 0; i < forms.size(); ++i) {
+    const int width = static_cast<int>(forms[i].size()) + 1;
+    EXPECT_EQ(FittedStatusLine(labels, &live, false, width), forms[i]) << width;
+    if (i + 1 < forms.size()) {
+      EXPECT_EQ(FittedStatusLine(labels, &live, false, width - 1), forms[i + 1]) << width - 1;
+    }
+  }
+  // Narrower than the percent and the bad blocks: cut, never wider.
+  EXPECT_EQ(FittedStatusLine(labels, &live, false, 8), "28%  ba");
+  EXPECT_EQ(FittedStatusLine(labels, &live, false, 1), "");
+  // The window's texts are never reworded, only their captions.
+  for (int width = 1; width <= 120; ++width) {
+    const std::string line = FittedStatusLine(labels, &live, width % 2 == 0, width);
+    EXPECT_LE(static_cast<int>(line.size()), std::max(0, width - 1)) << line;
+    EXPECT_EQ(line.find("0:0:"), std::string::npos);
+  }
+}
+
+TEST(TerminalStatusLine, FitToWidthNeverSplitsACharacterNorPassesAControl) {
+  EXPECT_EQ(FitToWidth("abc", 2), "ab");
+  EXPECT_EQ(FitToWidth("a\tb\x1b[2Jc", 20), "a?b?[2Jc");
+  EXPECT_EQ(FitToWidth("\xE7\xA3\x81\xE7\x9B\x98x", 4), "\xE7\xA3\x81\xE7\x9B\x98");  // two wide characters
+  EXPECT_EQ(FitToWidth("\xE7\xA3\x81\xE7\x9B\x98x", 3), "\xE7\xA3\x81");
+  EXPECT_EQ(FitToWidth("ab\xE7\xA3", 10), "ab??");  // a broken sequence
+}
+
 TEST(TerminalPaintMode, TerminalTermAndNoColourDecide) {
   struct Case {
     bool terminal;
