@@ -66,6 +66,18 @@ void ScanReadings::Block(uint64_t sector, uint32_t sectors, bool ok, uint64_t ns
   }
 }
 
+void ScanReadings::Restore(const ReadingsSnapshot& totals, const std::vector<SpeedStretch>& stretches) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_data = totals;
+  m_data.speed.clear();  // made from the stretches
+  if (stretches.size() == m_stretches.size()) m_stretches = stretches;
+}
+
+std::vector<SpeedStretch> ScanReadings::Stretches() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_stretches;
+}
+
 ReadingsSnapshot ScanReadings::Snapshot() const {
   std::lock_guard<std::mutex> hold(m_lock);
   ReadingsSnapshot copy = m_data;

@@ -73,11 +73,24 @@ struct ReadingsSnapshot {
   std::vector<SpeedPoint> speed;
 };
 
+// The speed curve's raw sums: bytes read well and time spent in each
+// stretch of the range.
+struct SpeedStretch {
+  uint64_t bytes = 0;
+  uint64_t ns = 0;
+  bool operator==(const SpeedStretch&) const = default;
+};
+
 class ScanReadings : public IRunReadings {
  public:
   // Readings of a run over [firstSector, endSector): the speed curve has
   // `points` stretches of equal length (one per 1/1000 of the range).
   ScanReadings(uint64_t firstSector, uint64_t endSector, size_t points = 1000);
+
+  // What an earlier run of the same range collected, for a run that goes
+  // on from it: its totals, bad blocks, slowest blocks and stretches.
+  void Restore(const ReadingsSnapshot& totals, const std::vector<SpeedStretch>& stretches);
+  std::vector<SpeedStretch> Stretches() const;
 
   void Block(uint64_t sector, uint32_t sectors, bool ok, uint64_t ns, int32_t cell) override;
 
@@ -89,10 +102,7 @@ class ScanReadings : public IRunReadings {
   std::string ClassCountsLine() const;
 
  private:
-  struct Stretch {
-    uint64_t bytes = 0;
-    uint64_t ns = 0;
-  };
+  using Stretch = SpeedStretch;
   mutable std::mutex m_lock;
   const uint64_t m_first;
   const uint64_t m_end;

@@ -65,8 +65,114 @@ nlohmann::json ReadingsJson(const ReadingsFacts& f) {
       {"speed", speed},
   };
   if (run.diskGone) report["run"]["stopped_answering_at_sector"] = run.goneAtSector;
+  if (f.badSectors != nullptr) {
+    report["bad_sectors"] = *f.badSectors;
+    report["bad_sectors_complete"] = f.badSectorsComplete;
+  }
   if (!f.smart.is_null()) report["smart"] = f.smart;
+  const RunState& st = run.state;
+  json stretches = json::array();
+  for (const SpeedStretch& s : f.stretches) stretches.push_back(json::array({s.bytes, s.ns}));
+  report["state"] = {
+      {"first_sector", st.firstSector},
+      {"end_sector", st.endSector},
+      {"next_sector", st.nextSector},
+      {"cell", st.cell},
+      {"boundary", st.boundary},
+      {"bad_count", st.badCount},
+      {"cells", st.cells},
+      {"scan_position", st.scanPosition},
+      {"elapsed_ms", st.elapsedMs},
+      {"blocks", r.blocks},
+      {"latency_counts", counts},
+      {"errors", r.errors},
+      {"slow", r.slow},
+      {"bytes_read", r.bytesRead},
+      {"read_ns", r.readNs},
+      {"stretches", stretches},
+      {"device_size_bytes", f.sizeBytes},
+      {"model", f.model},
+      {"slot", f.slot},
+  };
   return report;
+}
+
+namespace {
+
+// A non-negative integer field, or false.
+bool Unsigned(const nlohmann::json& object, const char* key, uint64_t& out) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_number_unsigned()) return false;
+  out = it->get<uint64_t>();
+  return true;
+}
+
+}  // namespace
+
+bool ParseResumeData(const nlohmann::json& report, ResumeData& out, std::string& why) {
+  why = "not a morvek-scan JSON report";
+  if (!report.is_object() || report.value("format", "") != "morvek-scan-report" || report.value("version", 0) != 1)
+    return false;
+  const auto state = report.find("state");
+  if (state == report.end() || !state->is_object()) {
+    why = "the report holds no state to go on from";
+    return false;
+  }
+  RunState& st = out.state;
+  uint64_t cell = 0, badCount = 0, slot = 0;
+  why = "the report's state is damaged";
+  if (!Unsigned(*state, "first_sector", st.firstSector) || !Unsigned(*state, "end_sector", st.endSector) ||
+      !Unsigned(*state, "next_sector", st.nextSector) || !Unsigned(*state, "cell", cell) ||
+      !Unsigned(*state, "boundary", st.boundary) || !Unsigned(*state, "bad_count", badCount) ||
+      !Unsigned(*state, "scan_position", st.scanPosition) || !Unsigned(*state, "elapsed_ms", st.elapsedMs) ||
+      !Unsigned(*state, "blocks", out.totals.blocks) || !Unsigned(*state, "errors", out.totals.errors) ||
+      !Unsigned(*state, "slow", out.totals.slow) || !Unsigned(*state, "bytes_read", out.totals.bytesRead) ||
+      !Unsigned(*state, "read_ns", out.totals.readNs) || !Unsigned(*state, "device_size_bytes", out.sizeBytes) ||
+      !Unsigned(*state, "slot", slot))
+    return false;
+  if (cell > 1u << 30 || badCount > UINT32_MAX || slot > 3 || st.firstSector > st.nextSector ||
+      st.nextSector > st.endSector)
+    return false;
+  st.cell = static_cast<int32_t>(cell);
+  st.badCount = static_cast<uint32_t>(badCount);
+  out.slot = static_cast<int>(slot);
+  const auto cells = state->find("cells");
+  const auto model = state->find("model");
+  const auto counts = state->find("latency_counts");
+  const auto stretches = state->find("stretches");
+  if (cells == state->end() || !cells->is_string() || model == state->end() || !model->is_string() ||
+      counts == state->end() || !counts->is_array() || counts->size() != kLatencyClasses || stretches == state->end() ||
+      !stretches->is_array())
+    return false;
+  st.cells = cells->get<std::string>();
+  if (st.cells.size() > 2484 || st.cells.find_first_not_of("GRU") != std::string::npos) return false;
+  out.model = model->get<std::string>();
+  for (size_t k = 0; k < kLatencyClasses; ++k) {
+    if (!(*counts)[k].is_number_unsigned()) return false;
+    out.totals.counts[k] = (*counts)[k].get<uint64_t>();
+  }
+  for (const auto& s : *stretches) {
+    if (!s.is_array() || s.size() != 2 || !s[0].is_number_unsigned() || !s[1].is_number_unsigned()) return false;
+    out.stretches.push_back({s[0].get<uint64_t>(), s[1].get<uint64_t>()});
+  }
+  const auto bad = report.find("bad_blocks");
+  if (bad != report.end() && bad->is_array()) {
+    for (const auto& b : *bad) {
+      uint64_t sector = 0, count = 0;
+      if (!b.is_object() || !Unsigned(b, "sector", sector) || !Unsigned(b, "count", count) || count > 128) return false;
+      out.totals.badBlocks.push_back({sector, static_cast<uint32_t>(count)});
+    }
+  }
+  const auto slowest = report.find("slowest");
+  if (slowest != report.end() && slowest->is_array()) {
+    for (const auto& b : *slowest) {
+      uint64_t sector = 0;
+      if (!b.is_object() || !Unsigned(b, "sector", sector) || !b.contains("ms") || !b["ms"].is_number()) return false;
+      out.totals.slowest.push_back({sector, b["ms"].get<double>()});
+    }
+  }
+  why.clear();
+  return true;
 }
 
 namespace {

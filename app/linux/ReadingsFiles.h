@@ -21,8 +21,29 @@ struct ReadingsFacts {
   RunResult run;
   ReadingsSnapshot readings;
   Verdict verdict;
-  nlohmann::json smart;  // null where there is nothing to say
+  nlohmann::json smart;                 // null where there is nothing to say
+  std::vector<SpeedStretch> stretches;  // the speed curve's sums, for a run that goes on
+  // The exact unreadable sectors (--bad-sectors), and whether that list is
+  // complete; null where they were not asked for.
+  const std::vector<uint64_t>* badSectors = nullptr;
+  bool badSectorsComplete = true;
 };
+
+// What a run that goes on from a stopped one (--resume) takes from its
+// JSON report.
+struct ResumeData {
+  RunState state;
+  ReadingsSnapshot totals;
+  std::vector<SpeedStretch> stretches;
+  uint64_t sizeBytes = 0;
+  std::string model;
+  int slot = 0;
+};
+
+// Reads the "state" of a JSON report. False, with the reason, for anything
+// but a report of a stopped run this program wrote (a file from elsewhere
+// must not steer the scan).
+bool ParseResumeData(const nlohmann::json& report, ResumeData& out, std::string& why);
 
 // "2026-12-08T23:33:46Z".
 std::string IsoUtc(int64_t seconds);

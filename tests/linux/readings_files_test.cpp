@@ -2,6 +2,7 @@
 // Prometheus text.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "app/linux/ReadingsFiles.h"
@@ -111,6 +112,80 @@ TEST(ReadingsPrometheus, TheTextfileCollectorsFormat) {
         << line;
     at = end + 1;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReadingsResume, TheStateRoundTripsThroughTheReport) {
+  ReadingsFacts f = StoppedRunPastTwoToTheThirtyTwo();
+  RunState& st = f.run.state;
+  st.firstSector = 31187088768;
+  st.endSector = 31250000000;
+  st.nextSector = 31187089408;
+  st.cell = 2479;
+  st.boundary = 2480ull * 12580511;
+  st.badCount = 1;
+  st.cells = std::string(2479, 'U');
+  st.scanPosition = 31187089408;
+  st.elapsedMs = 3725500;
+  f.stretches = {{65536, 2000000}, {0, 0}, {131072, 900000000}};
+  const std::vector<uint64_t> exact = {31187088900};
+  f.badSectors = &exact;
+  const nlohmann::json report = nlohmann::json::parse(ReadingsJson(f).dump());
+  EXPECT_EQ(report["bad_sectors"], nlohmann::json::parse("[31187088900]"));
+  ResumeData back;
+  std::string why;
+  ASSERT_TRUE(ParseResumeData(report, back, why)) << why;
+  EXPECT_EQ(back.state.firstSector, st.firstSector);
+  EXPECT_EQ(back.state.endSector, st.endSector);
+  EXPECT_EQ(back.state.nextSector, st.nextSector);
+  EXPECT_EQ(back.state.cell, 2479);
+  EXPECT_EQ(back.state.boundary, st.boundary);
+  EXPECT_EQ(back.state.badCount, 1u);
+  EXPECT_EQ(back.state.cells, st.cells);
+  EXPECT_EQ(back.state.elapsedMs, 3725500u);
+  EXPECT_EQ(back.totals.counts, f.readings.counts);
+  EXPECT_EQ(back.totals.errors, 1u);
+  EXPECT_EQ(back.totals.blocks, f.readings.blocks);
+  EXPECT_EQ(back.totals.badBlocks, f.readings.badBlocks);
+  EXPECT_EQ(back.totals.slowest.size(), f.readings.slowest.size());
+  EXPECT_EQ(back.stretches, f.stretches);
+  EXPECT_EQ(back.sizeBytes, 16000000000000u);
+  EXPECT_EQ(back.model, "WDC \"Ultra\" 16T");
+  EXPECT_EQ(back.slot, 1);
+}
+
+TEST(ReadingsResume, AnythingButOurOwnIntactStateIsRefused) {
+  ReadingsFacts f = StoppedRunPastTwoToTheThirtyTwo();
+  f.run.state.endSector = 31250000000;
+  f.run.state.nextSector = 31187089408;
+  f.run.state.firstSector = 31187088768;
+  const nlohmann::json good = nlohmann::json::parse(ReadingsJson(f).dump());
+  ResumeData out;
+  std::string why;
+  ASSERT_TRUE(ParseResumeData(good, out, why)) << why;
+
+  auto refused = [&](const std::function<void(nlohmann::json&)>& damage, const std::string& reason) {
+    nlohmann::json j = good;
+    damage(j);
+    ResumeData d;
+    std::string w;
+    EXPECT_FALSE(ParseResumeData(j, d, w)) << reason;
+    EXPECT_FALSE(w.empty()) << reason;
+  };
+  refused([](nlohmann::json& j) { j["format"] = "something-else"; }, "another format");
+  refused([](nlohmann::json& j) { j.erase("state"); }, "no state");
+  refused([](nlohmann::json& j) { j["state"]["next_sector"] = -5; }, "negative sector");
+  refused([](nlohmann::json& j) { j["state"]["next_sector"] = 1; }, "next before first");
+  refused([](nlohmann::json& j) { j["state"]["cells"] = "GGXR"; }, "a cell that is no cell");
+  refused([](nlohmann::json& j) { j["state"]["cells"] = std::string(2485, 'G'); }, "more cells than the map");
+  refused([](nlohmann::json& j) { j["state"]["latency_counts"] = nlohmann::json::array({1, 2}); }, "short counts");
+  refused([](nlohmann::json& j) { j["state"]["slot"] = 9; }, "no such slot");
+  refused([](nlohmann::json& j) { j["bad_blocks"] = nlohmann::json::parse(R"([{"sector": 1, "count": 4096}])"); },
+          "a bad block larger than a read");
+  refused([](nlohmann::json& j) { j["state"]["stretches"] = "lots"; }, "stretches not a list");
 }
 
 }  // namespace
