@@ -105,7 +105,7 @@ std::string ColourEscape(bool foreground, Rgb c) {
   return StrFormat("\x1b[%d;2;%d;%d;%dm", foreground ? 38 : 48, c.r, c.g, c.b);
 }
 
-enum class CellState : uint8_t { kNotYet, kRead, kFailed, kOther };
+enum class CellState : uint8_t { kNotYet, kRead, kFailed, kOther, kSlow, kVerySlow };
 struct MapCell {
   CellState state = CellState::kNotYet;
   Rgb rgb = kUnscannedCell;
@@ -113,7 +113,7 @@ struct MapCell {
 
 // The map's cells as the chart control holds them: cell i is curve i; a
 // curve not yet shown or without points leaves its cell as it was.
-std::vector<MapCell> Cells(const CDrawPicModel* model) {
+std::vector<MapCell> Cells(const CDrawPicModel* model, const CellReadTimes& times) {
   std::vector<MapCell> cells(CDrawPicModel::kCellCount);
   if (model == nullptr) return cells;
   const std::vector<CDrawPicCurveState> curves = model->SnapshotCurves();
@@ -125,6 +125,12 @@ std::vector<MapCell> Cells(const CDrawPicModel* model) {
     cells[i].state = color == kGoodCellColor  ? CellState::kRead
                      : color == kBadCellColor ? CellState::kFailed
                                               : CellState::kOther;
+    // A read cell whose slowest block took long: the drive needed retries.
+    const uint64_t worst = i < times.size() ? times[i] : 0;
+    if (cells[i].state == CellState::kRead && worst >= uint64_t{kVerySlowMs} * 1000000)
+      cells[i].state = CellState::kVerySlow;
+    else if (cells[i].state == CellState::kRead && worst >= uint64_t{kSlowMs} * 1000000)
+      cells[i].state = CellState::kSlow;
   }
   return cells;
 }
@@ -137,6 +143,10 @@ Rgb CellColour(const MapCell& cell, const CellColours& colours) {
       return colours.read;
     case CellState::kFailed:
       return colours.failed;
+    case CellState::kSlow:
+      return colours.slow;
+    case CellState::kVerySlow:
+      return colours.verySlow;
     case CellState::kOther:
       break;
   }
@@ -144,8 +154,14 @@ Rgb CellColour(const MapCell& cell, const CellColours& colours) {
 }
 
 char CellPairCharacter(const MapCell& top, const MapCell& bottom) {
-  const auto read = [](const MapCell& c) { return c.state == CellState::kRead || c.state == CellState::kOther; };
-  if (top.state == CellState::kFailed || bottom.state == CellState::kFailed) return 'X';
+  const auto read = [](const MapCell& c) {
+    return c.state == CellState::kRead || c.state == CellState::kOther || c.state == CellState::kSlow ||
+           c.state == CellState::kVerySlow;
+  };
+  const auto either = [&](CellState state) { return top.state == state || bottom.state == state; };
+  if (either(CellState::kFailed)) return 'X';
+  if (either(CellState::kVerySlow)) return 'S';
+  if (either(CellState::kSlow)) return 's';
   if (read(top) && read(bottom)) return '#';
   if (read(top) || read(bottom)) return '+';
   return '.';
@@ -226,14 +242,18 @@ std::string FitToWidth(const std::string& text, int width) {
 }
 
 CellColours PaletteColours(MapPalette palette) {
-  if (palette == MapPalette::kBlueOrange) return {Rgb{0, 114, 178}, Rgb{230, 159, 0}};
-  return {RgbFromColorRef(kGoodCellColor), RgbFromColorRef(kBadCellColor)};
+  // Slow cells in yellow and purple, apart from read, failed and not yet in
+  // either palette (the second one's colours keep apart for every kind of
+  // colour vision).
+  if (palette == MapPalette::kBlueOrange)
+    return {Rgb{0, 114, 178}, Rgb{230, 159, 0}, Rgb{240, 228, 66}, Rgb{204, 121, 167}};
+  return {RgbFromColorRef(kGoodCellColor), RgbFromColorRef(kBadCellColor), Rgb{250, 210, 0}, Rgb{150, 40, 200}};
 }
 
-std::vector<std::string> MapLines(const CDrawPicModel* model, MapPalette palette) {
+std::vector<std::string> MapLines(const CDrawPicModel* model, MapPalette palette, const CellReadTimes& times) {
   constexpr int kColumns = CDrawPicModel::kColumns;
   constexpr int kRows = CDrawPicModel::kRows;
-  const std::vector<MapCell> cells = Cells(model);
+  const std::vector<MapCell> cells = Cells(model, times);
   const CellColours colours = PaletteColours(palette);
   std::vector<std::string> lines;
   for (int row = 0; row + 1 < kRows; row += 2) {
@@ -270,15 +290,17 @@ std::string MapText(const CDrawPicModel* model) {
   return text;
 }
 
-std::string LegendLine(MapPalette palette, const std::string& cellSize, int width) {
+std::string LegendLine(MapPalette palette, const std::string& cellSize, int width, bool withTimes) {
   std::string legend;
   if (palette == MapPalette::kText) {
-    legend = "# read  X failed  + partly read  . not yet";
+    legend = withTimes ? "# read  s slow  S very slow  X failed  + partly read  . not yet"
+                       : "# read  X failed  + partly read  . not yet";
   } else {
     const CellColours colours = PaletteColours(palette);
     const auto swatch = [](Rgb c) { return ColourEscape(true, c) + "\xE2\x96\x88\x1b[0m"; };  // U+2588 FULL BLOCK
-    legend =
-        swatch(colours.read) + " read  " + swatch(colours.failed) + " failed  " + swatch(kUnscannedCell) + " not yet";
+    legend = swatch(colours.read) + " read  ";
+    if (withTimes) legend += swatch(colours.slow) + " 200ms+  " + swatch(colours.verySlow) + " 600ms+  ";
+    legend += swatch(colours.failed) + " failed  " + swatch(kUnscannedCell) + " not yet";
   }
   // The legend's blocks take one column each.
   if (VisibleWidth(legend, 1) > width - 1) return "";
@@ -317,7 +339,15 @@ void TerminalPainter::Resize(int rows, int columns) {
 
 bool TerminalPainter::MapShown() const { return m_columns >= CDrawPicModel::kColumns && m_rows >= kFrameLinesWithMap; }
 
-int TerminalPainter::FrameLines() const { return m_rows < 2 ? 1 : MapShown() ? kFrameLinesWithMap : 2; }
+// The read times' line goes under the legend (or the status line) where
+// the terminal has a row to spare for it.
+bool TerminalPainter::ReadTimesShown() const {
+  return m_readings != nullptr && m_rows >= (MapShown() ? kFrameLinesWithMap : 2) + 1;
+}
+
+int TerminalPainter::FrameLines() const {
+  return (m_rows < 2 ? 1 : MapShown() ? kFrameLinesWithMap : 2) + (ReadTimesShown() ? 1 : 0);
+}
 
 std::vector<std::string> TerminalPainter::Compose(const ScanLabels& labels, const LiveFigures* live, bool stopping,
                                                   const std::vector<std::string>& map) const {
@@ -337,8 +367,9 @@ std::vector<std::string> TerminalPainter::Compose(const ScanLabels& labels, cons
   lines.push_back(FittedStatusLine(labels, live, stopping && !titleRow, m_columns));
   if (MapShown()) {
     lines.insert(lines.end(), map.begin(), map.end());
-    lines.push_back(LegendLine(m_setup.mode.palette, labels.cellSize, m_columns));
+    lines.push_back(LegendLine(m_setup.mode.palette, labels.cellSize, m_columns, m_readings != nullptr));
   }
+  if (ReadTimesShown()) lines.push_back(FitToWidth("read times  " + m_readings->ClassCountsLine(), room));
   return lines;
 }
 
@@ -366,7 +397,7 @@ void TerminalPainter::Update(TerminalView& view, const CDrawPicModel* chart, boo
     if (const std::optional<uint64_t> left = m_rate->SecondsLeft()) figures.eta = ClockText(*left);
   }
   m_lastLabels = labels;
-  m_lastMap = MapLines(chart, m_setup.mode.palette);
+  m_lastMap = MapLines(chart, m_setup.mode.palette, m_readings ? m_readings->WorstPerCell() : CellReadTimes{});
   const std::vector<std::string> lines = Compose(labels, m_rate ? &figures : nullptr, stopping, m_lastMap);
 
   std::string frame;
@@ -405,7 +436,8 @@ void TerminalPainter::Finish() {
   text += FittedStatusLine(m_lastLabels, nullptr, false, m_columns) + "\n";
   if (MapShown() && !m_lastMap.empty()) {
     for (const std::string& line : m_lastMap) text += line + "\n";
-    text += LegendLine(m_setup.mode.palette, m_lastLabels.cellSize, m_columns) + "\n";
+    text += LegendLine(m_setup.mode.palette, m_lastLabels.cellSize, m_columns, m_readings != nullptr) + "\n";
   }
+  if (ReadTimesShown()) text += FitToWidth("read times  " + m_readings->ClassCountsLine(), m_columns - 1) + "\n";
   Write(text);
 }

@@ -20,6 +20,7 @@
 #include "chart/CDrawPicModel.h"
 #include "chart/PixelSurface.h"
 #include "platform/Clock.h"
+#include "scan/ScanReadings.h"
 
 // The live labels of the scan window, as texts.
 struct ScanLabels {
@@ -111,12 +112,19 @@ std::string FitToWidth(const std::string& text, int width);
 // both the terminal's background and the read and failed cells.
 constexpr Rgb kUnscannedCell{224, 224, 224};
 
-// The colours of a palette's read and failed cells.
+// The colours of a palette's read and failed cells, and of read cells
+// whose slowest block took 200 ms or more, and 600 ms or more.
 struct CellColours {
   Rgb read;
   Rgb failed;
+  Rgb slow;
+  Rgb verySlow;
 };
 CellColours PaletteColours(MapPalette palette);
+
+// The slowest read of each map cell (nanoseconds, cell i at i; 0 or missing
+// for none), to show slow cells apart; empty: no read times known.
+using CellReadTimes = std::vector<uint64_t>;
 
 // The map as text: 23 lines of 54 upper-half-block characters, each
 // character two cells on top of each other (foreground above, background
@@ -127,13 +135,14 @@ std::string MapText(const CDrawPicModel* model);
 // The map's 23 lines (without line ends) in a palette: 24-bit colour as
 // above, or for kText characters without any escape, each for two cells on
 // top of each other: '#' both read, 'X' either failed, '.' neither read yet,
-// '+' one read and one not yet (the line the scan is in).
-std::vector<std::string> MapLines(const CDrawPicModel* model, MapPalette palette);
+// '+' one read and one not yet (the line the scan is in); with read times,
+// 's' a slow cell (200 ms or more), 'S' a very slow one (600 ms or more).
+std::vector<std::string> MapLines(const CDrawPicModel* model, MapPalette palette, const CellReadTimes& times = {});
 
-// The line under the map that says what its colours or characters mean,
-// and how much of the disk one cell is (`cellSize`, the window's label);
-// at most WIDTH - 1 columns.
-std::string LegendLine(MapPalette palette, const std::string& cellSize, int width);
+// The line under the map that says what its colours or characters mean
+// (the slow cells' too, `withTimes`), and how much of the disk one cell is
+// (`cellSize`, the window's label); at most WIDTH - 1 columns.
+std::string LegendLine(MapPalette palette, const std::string& cellSize, int width, bool withTimes = false);
 
 // How a run is shown, from what the output is and what the user asked.
 struct PaintMode {
@@ -173,6 +182,9 @@ class TerminalPainter {
   // The live figures: the run's position (a sector) read from `position`
   // with the tick of `clock`, from `firstSector` towards `endSector`.
   void Follow(IClock& clock, std::function<uint64_t()> position, uint64_t firstSector, uint64_t endSector);
+  // The read times: slow cells on the map, and a line of the class counts
+  // under the legend (where the terminal has room for it).
+  void ShowReadTimes(const ScanReadings* readings) { m_readings = readings; }
 
   // Draws what changed (every line when `force`); `stopping` notes that a
   // stop is on its way.
@@ -191,9 +203,10 @@ class TerminalPainter {
   // the map fits, its 23 lines and the legend.
   int FrameLines() const;
   bool MapShown() const;
+  bool ReadTimesShown() const;
 
   static constexpr int kMapLines = CDrawPicModel::kRows / 2;
-  static constexpr int kFrameLinesWithMap = 2 + kMapLines + 1;  // title, status, map, legend
+  static constexpr int kFrameLinesWithMap = 2 + kMapLines + 1;  // title, status, map, legend (and read times)
 
  private:
   std::vector<std::string> Compose(const ScanLabels& labels, const LiveFigures* live, bool stopping,
@@ -213,4 +226,5 @@ class TerminalPainter {
   IClock* m_clock = nullptr;
   std::function<uint64_t()> m_position;
   std::unique_ptr<LiveRate> m_rate;
+  const ScanReadings* m_readings = nullptr;
 };

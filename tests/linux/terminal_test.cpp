@@ -792,3 +792,39 @@ TEST(TerminalPaintMode, TerminalTermAndNoColourDecide) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TerminalMapReadTimes, SlowCellsStandApartAndTheLegendSaysSo) {
+  CDrawPicModel model;
+  for (int i = 0; i < 4; ++i) model.PaintCell(i, kGoodCellColor);
+  model.PaintCell(4, kBadCellColor);
+  // Cell 1 slowest block 250 ms, cell 2 700 ms, cell 3 199 ms; the failed
+  // cell's time does not make it slow (it stays failed).
+  const CellReadTimes times = {1000000, 250000000, 700000000, 199000000, 900000000};
+  const std::vector<std::string> lines = MapLines(&model, MapPalette::kWindow, times);
+  const std::string& first = lines[0];
+  const CellColours c = PaletteColours(MapPalette::kWindow);
+  auto fg = [](Rgb rgb) {
+    return "38;2;" + std::to_string(rgb.r) + ";" + std::to_string(rgb.g) + ";" + std::to_string(rgb.b);
+  };
+  // Cells 0 to 4 are the top halves of the first line's first five characters.
+  const size_t slow = first.find(fg(c.slow));
+  const size_t verySlow = first.find(fg(c.verySlow));
+  const size_t failed = first.find(fg(c.failed));
+  ASSERT_NE(slow, std::string::npos);
+  ASSERT_NE(verySlow, std::string::npos);
+  ASSERT_NE(failed, std::string::npos);
+  EXPECT_LT(slow, verySlow);
+  EXPECT_LT(verySlow, failed);
+  // Without read times the same cells are plainly read.
+  EXPECT_EQ(MapLines(&model, MapPalette::kWindow)[0].find(fg(c.slow)), std::string::npos);
+
+  const std::vector<std::string> text = MapLines(&model, MapPalette::kText, times);
+  EXPECT_EQ(text[0].substr(0, 6), "+sS+X.");  // cell 3 (199 ms) is no slow cell: '+' read over not yet
+  EXPECT_NE(LegendLine(MapPalette::kText, "", 120, true).find("s slow  S very slow"), std::string::npos);
+  EXPECT_EQ(LegendLine(MapPalette::kText, "", 120, false).find("slow"), std::string::npos);
+  EXPECT_NE(LegendLine(MapPalette::kWindow, "15 M", 120, true).find("600ms+"), std::string::npos);
+}
+
+}  // namespace
