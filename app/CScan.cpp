@@ -89,6 +89,10 @@ CScan::StartResult CScan::OnStart() {
   setup.totalSectors = m_disk.TotalSectors(slot);
   setup.deviceSectors = m_disk.DeviceSectors(slot);
   setup.chart = m_pChart.get();
+  setup.firstSector = m_extras.firstSector;
+  setup.endSector = m_extras.endSector;
+  setup.resume = m_extras.resume;
+  setup.readings = m_extras.readings;
   setup.onEnded = [this](const RunResult& result) { OnRunEnded(result); };
   m_run.Start(std::move(setup));
   m_view.ShowRunning(true);

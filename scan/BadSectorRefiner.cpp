@@ -13,7 +13,7 @@ struct AlignedFree {
 }  // namespace
 
 RefineResult RefineBadSectors(CDisk& disk, const std::vector<BadBlock>& blocks, uint32_t logicalSectorSize,
-                              const std::atomic<bool>& stop, const RefineLimits& limits,
+                              const std::function<bool()>& stopRequested, const RefineLimits& limits,
                               const std::function<uint64_t()>& nowMs,
                               const std::function<void(size_t done, size_t total)>& progress) {
   RefineResult result;
@@ -32,7 +32,7 @@ RefineResult RefineBadSectors(CDisk& disk, const std::vector<BadBlock>& blocks, 
     const uint64_t first = block.sector / unit * unit;
     const uint64_t end = block.sector + block.sectors;
     for (uint64_t s = first; s < end; s += unit) {
-      if (stop.load()) {
+      if (stopRequested && stopRequested()) {
         result.stopped = true;
         break;
       }

@@ -3,7 +3,6 @@
 // Each failed block is read again one logical sector at a time (512 bytes,
 // or 4096 on a 4K-native drive), as badblocks does, so that a user can force
 // a remap or check a file system against exact sector numbers.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -31,9 +30,9 @@ struct RefineResult {
 
 // Reads every logical sector of every block in `blocks` (the disk's
 // active drive) and keeps the ones that fail. `nowMs` tells the time (for
-// the limit), `progress` is told after each block. A stop request ends it
-// after the sector being read.
+// the limit), `progress` is told after each block. A stop request
+// (`stopRequested` true) ends it after the sector being read.
 RefineResult RefineBadSectors(CDisk& disk, const std::vector<BadBlock>& blocks, uint32_t logicalSectorSize,
-                              const std::atomic<bool>& stop, const RefineLimits& limits,
+                              const std::function<bool()>& stopRequested, const RefineLimits& limits,
                               const std::function<uint64_t()>& nowMs,
                               const std::function<void(size_t done, size_t total)>& progress);

@@ -27,6 +27,28 @@ bool ParsePalette(const std::string& text, MapPalette& out) {
   return true;
 }
 
+// A sector number: decimal digits only, 64-bit.
+bool ParseSector(const std::string& text, uint64_t& out) {
+  if (text.empty() || text.size() > 20) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (v > (UINT64_MAX - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  out = v;
+  return true;
+}
+
+bool EndsIn(const std::string& name, const std::string& suffix) {
+  if (name.size() < suffix.size()) return false;
+  std::string ending = name.substr(name.size() - suffix.size());
+  for (char& c : ending)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ending == suffix;
+}
+
 // The map is always a PNG picture: a name promising another format would
 // hold something its readers do not expect.
 bool EndsInPng(const std::string& name) {
@@ -45,15 +67,29 @@ const char* UsageText() {
          "\n"
          "Morvek Disk Scan reads a whole disk, 64 KB at a time, and never writes to it.\n"
          "\n"
-         "  --disk N           scan disk N of the disk list (default 0; see --list)\n"
-         "  --map FILE.png     after the run, save the map as a 540 x 460 PNG picture\n"
-         "  --bad-list FILE    after the run, write the start sector of every failed read\n"
-         "                     (one number a line; FILE - is standard output)\n"
-         "  --output-dir DIR   write kestrune.log and Scan.log into DIR (default: here)\n"
-         "  --palette NAME     terminal map: window (green/orange-red), blue-orange, text\n"
-         "  --list             print the disk list, one line per disk (fields below)\n"
-         "  --version          print the version and exit\n"
-         "  --help             show this help and exit\n"
+         "  --disk N                scan disk N of the disk list (default 0; see --list)\n"
+         "  --map FILE.png          after the run, save the map as a 540 x 460 PNG\n"
+         "  --bad-list FILE         after the run, write the start sector of every\n"
+         "                          failed read (one a line; FILE - is standard output)\n"
+         "  --bad-sectors FILE      after the run, read each failed block again sector\n"
+         "                          by sector and list the unreadable ones (- too)\n"
+         "  --json FILE             after the run, write the JSON report of the run\n"
+         "  --speed-graph FILE.svg  after the run, draw the read speed along the disk\n"
+         "  --prometheus FILE       after the run, write the figures for node_exporter's\n"
+         "                          textfile collector\n"
+         "  --output-dir DIR        write kestrune.log and Scan.log into DIR (default:\n"
+         "                          the current directory)\n"
+         "  --from SECTOR           scan from this sector on (rounded down to 64 KB)\n"
+         "  --to SECTOR             scan up to this sector (not included; rounded up)\n"
+         "  --resume FILE.json      go on with a stopped run from the JSON report it\n"
+         "                          left (give the same device)\n"
+         "  --smartctl PATH         the smartctl to ask for the drive's SMART data\n"
+         "  --no-smart              do not ask for SMART data\n"
+         "  --palette NAME          terminal map: window (green/orange-red),\n"
+         "                          blue-orange, or text\n"
+         "  --list                  print the disk list, one line per disk (see below)\n"
+         "  --version               print the version and exit\n"
+         "  --help                  show this help and exit\n"
          "\n"
          "DEVICE is a block device or a disk image file; the n-th one that can be opened\n"
          "is disk n. Without DEVICE the machine's whole disks are used (this needs root).\n"
@@ -114,6 +150,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       o.list = true;
       continue;
     }
+    if (a == "--no-smart") {
+      o.noSmart = true;
+      continue;
+    }
     // Options with a value: "--map FILE" or "--map=FILE".
     std::string value;
     bool hasValue = false;
@@ -123,7 +163,12 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       a.resize(eq);
       hasValue = true;
     }
-    if (a != "--disk" && a != "--map" && a != "--bad-list" && a != "--output-dir" && a != "--palette") {
+    static const char* const kWithValue[] = {"--disk", "--map",         "--bad-list",   "--output-dir",  "--palette",
+                                             "--json", "--speed-graph", "--prometheus", "--bad-sectors", "--from",
+                                             "--to",   "--resume",      "--smartctl"};
+    bool known = false;
+    for (const char* name : kWithValue) known = known || a == name;
+    if (!known) {
       error = "unknown option '" + args[i] + "' (see --help)";
       return false;
     }
@@ -140,6 +185,13 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
         return false;
       }
       o.diskGiven = true;
+    } else if (a == "--from" || a == "--to") {
+      uint64_t& sector = a == "--from" ? o.from : o.to;
+      if (!ParseSector(value, sector)) {
+        error = a + " wants a sector number, not '" + value + "'";
+        return false;
+      }
+      (a == "--from" ? o.fromGiven : o.toGiven) = true;
     } else if (a == "--palette") {
       if (!ParsePalette(value, o.palette)) {
         error = "--palette is window, blue-orange or text, not '" + value + "'";
@@ -157,12 +209,41 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       o.map = value;
     } else if (a == "--bad-list") {
       o.badList = value;
+    } else if (a == "--json") {
+      o.json = value;
+    } else if (a == "--speed-graph") {
+      if (!EndsIn(value, ".svg")) {
+        error = "--speed-graph draws an SVG picture: give a name ending in .svg, not '" + value + "'";
+        return false;
+      }
+      o.speedGraph = value;
+    } else if (a == "--prometheus") {
+      o.prometheus = value;
+    } else if (a == "--bad-sectors") {
+      o.badSectors = value;
+    } else if (a == "--resume") {
+      o.resume = value;
+    } else if (a == "--smartctl") {
+      o.smartctl = value;
     } else {
       o.outputDir = value;
     }
   }
-  if (o.list && (o.diskGiven || !o.map.empty() || !o.badList.empty())) {
-    error = "--list scans nothing; --disk, --map and --bad-list belong to a scan";
+  if (o.fromGiven && o.toGiven && o.from >= o.to) {
+    error = "--from must be below --to";
+    return false;
+  }
+  if (!o.resume.empty() && (o.fromGiven || o.toGiven)) {
+    error = "--resume goes on with the stopped run's own range; --from and --to belong to a new run";
+    return false;
+  }
+  if (IsStandardOutput(o.badList) && IsStandardOutput(o.badSectors)) {
+    error = "only one of --bad-list and --bad-sectors can go to standard output";
+    return false;
+  }
+  if (o.list && (o.diskGiven || !o.map.empty() || !o.badList.empty() || !o.json.empty() || !o.speedGraph.empty() ||
+                 !o.prometheus.empty() || !o.badSectors.empty() || o.fromGiven || o.toGiven || !o.resume.empty())) {
+    error = "--list scans nothing; --disk, --map, --bad-list and the other outputs belong to a scan";
     return false;
   }
   if (o.list && o.paletteGiven) {

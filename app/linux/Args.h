@@ -1,5 +1,6 @@
 #pragma once
 // The command line of morvek-scan.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,17 @@ struct Options {
   std::string outputDir;  // --output-dir DIR; empty: the current directory
   MapPalette palette = MapPalette::kWindow;
   bool paletteGiven = false;
+  std::string json;        // --json FILE: the JSON report
+  std::string speedGraph;  // --speed-graph FILE.svg
+  std::string prometheus;  // --prometheus FILE: node_exporter's textfile format
+  std::string badSectors;  // --bad-sectors FILE, "-" for standard output
+  bool fromGiven = false;  // --from SECTOR
+  uint64_t from = 0;
+  bool toGiven = false;  // --to SECTOR (exclusive)
+  uint64_t to = 0;
+  std::string resume;    // --resume REPORT.json
+  std::string smartctl;  // --smartctl PATH (default: smartctl on PATH)
+  bool noSmart = false;  // --no-smart
   std::vector<std::string> devices;
 };
 

@@ -1,11 +1,13 @@
 # shellcheck shell=bash
 # Bash completion for morvek-scan: its options, the values of --palette,
-# PNG names for --map, directories for --output-dir, and devices and image
-# files as arguments. Installed as share/bash-completion/completions/morvek-scan.
+# PNG names for --map, SVG and JSON names for --speed-graph and --resume,
+# directories for --output-dir, and devices and image files as arguments.
+# Installed as share/bash-completion/completions/morvek-scan.
 
 _morvek_scan() {
 	local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-	local options="--disk --map --bad-list --output-dir --palette --list --version --help"
+	local options="--disk --map --bad-list --bad-sectors --json --speed-graph --prometheus --output-dir --from --to
+		--resume --smartctl --no-smart --palette --list --version --help"
 
 	case $prev in
 	--disk)
@@ -16,9 +18,27 @@ _morvek_scan() {
 		mapfile -t COMPREPLY < <(compgen -f -X '!*.[pP][nN][gG]' -- "$cur"; compgen -d -S / -- "$cur")
 		compopt -o nospace -o filenames 2>/dev/null
 		;;
-	--bad-list)
+	--bad-list | --bad-sectors)
 		mapfile -t COMPREPLY < <(compgen -W "-" -- "$cur"; compgen -f -- "$cur")
 		compopt -o filenames 2>/dev/null
+		;;
+	--json | --prometheus)
+		mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+		compopt -o filenames 2>/dev/null
+		;;
+	--speed-graph | --resume)
+		# An SVG picture, a JSON report, and the directories that may hold one.
+		local pattern='!*.[sS][vV][gG]'
+		[[ $prev == --resume ]] && pattern='!*.[jJ][sS][oO][nN]'
+		mapfile -t COMPREPLY < <(compgen -f -X "$pattern" -- "$cur"; compgen -d -S / -- "$cur")
+		compopt -o nospace -o filenames 2>/dev/null
+		;;
+	--smartctl)
+		mapfile -t COMPREPLY < <(compgen -c -- "$cur"; compgen -f -- "$cur")
+		compopt -o filenames 2>/dev/null
+		;;
+	--from | --to)
+		COMPREPLY=()
 		;;
 	--output-dir)
 		mapfile -t COMPREPLY < <(compgen -d -- "$cur")

@@ -140,7 +140,7 @@ rows = re.findall(r"^[#X+.]{54}$", text.split("\x1b[?1049l")[-1], re.M)
 assert len(rows) == 23 and "X" in "".join(rows), rows
 ' "$d/out"
 check "NO_COLOR: the legend says what the characters mean" \
-	grep -qaF "# read  X failed  + partly read  . not yet" "$d/out"
+	grep -qaF "# read  s slow  S very slow  X failed  + partly read  . not yet" "$d/out"
 d=$work/text
 mkdir -p "$d"
 on_tty "$d" -- --palette text "$quick_dev"

@@ -61,8 +61,10 @@ TEST(TerminalArgs, BadCommandLinesAreRefusedWithOneLine) {
       {{"--map"}, "--map needs a value (see --help)"},
       {{"--map="}, "--map needs a file name"},
       {{"--bogus"}, "unknown option '--bogus' (see --help)"},
-      {{"--list", "--disk", "1"}, "--list scans nothing; --disk, --map and --bad-list belong to a scan"},
-      {{"--list", "--bad-list", "b"}, "--list scans nothing; --disk, --map and --bad-list belong to a scan"},
+      {{"--list", "--disk", "1"},
+       "--list scans nothing; --disk, --map, --bad-list and the other outputs belong to a scan"},
+      {{"--list", "--bad-list", "b"},
+       "--list scans nothing; --disk, --map, --bad-list and the other outputs belong to a scan"},
   };
   for (const auto& [args, message] : cases) {
     const Parsed p = Parse(args);
@@ -103,7 +105,8 @@ TEST(TerminalArgs, NewOptionsRefuseWhatTheyCannotDo) {
       {{"--output-dir="}, "--output-dir needs a directory name"},
       {{"--output-dir"}, "--output-dir needs a value (see --help)"},
       {{"--list", "--palette", "text"}, "--list draws no map; --palette belongs to a scan"},
-      {{"--list", "--bad-list", "-"}, "--list scans nothing; --disk, --map and --bad-list belong to a scan"},
+      {{"--list", "--bad-list", "-"},
+       "--list scans nothing; --disk, --map, --bad-list and the other outputs belong to a scan"},
   };
   for (const auto& [args, message] : cases) {
     const Parsed p = Parse(args);
@@ -168,6 +171,41 @@ TEST(TerminalArgs, HelpGivesEveryOptionOneLineAndTheExitStatuses) {
   EXPECT_TRUE(has("  2    usage error, no such disk, or no disk could be opened"));
   EXPECT_TRUE(has("  3    the disk stopped answering"));
   EXPECT_TRUE(has("  130  the scan was stopped"));
+}
+
+TEST(TerminalArgs, RangesReadingsAndResume) {
+  Parsed p = Parse({"--from", "6442450944", "--to=6442451072", "--json", "r.json", "--speed-graph", "s.SVG",
+                    "--prometheus", "m.prom", "--bad-sectors", "-", "--no-smart", "/dev/sdb"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.options.fromGiven && p.options.toGiven);
+  EXPECT_EQ(p.options.from, 6442450944u);  // past 2^32
+  EXPECT_EQ(p.options.to, 6442451072u);
+  EXPECT_EQ(p.options.json, "r.json");
+  EXPECT_EQ(p.options.speedGraph, "s.SVG");
+  EXPECT_EQ(p.options.badSectors, "-");
+  EXPECT_TRUE(p.options.noSmart);
+  p = Parse({"--resume", "r.json", "--smartctl", "/opt/smartctl", "/dev/sdb"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.resume, "r.json");
+  EXPECT_EQ(p.options.smartctl, "/opt/smartctl");
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--from", "12x"}, "--from wants a sector number, not '12x'"},
+      {{"--to", "-1"}, "--to wants a sector number, not '-1'"},
+      {{"--from", "18446744073709551616"}, "--from wants a sector number, not '18446744073709551616'"},
+      {{"--from", "10", "--to", "10"}, "--from must be below --to"},
+      {{"--resume", "r.json", "--from", "0"},
+       "--resume goes on with the stopped run's own range; --from and --to belong to a new run"},
+      {{"--speed-graph", "s.png"}, "--speed-graph draws an SVG picture: give a name ending in .svg, not 's.png'"},
+      {{"--bad-list", "-", "--bad-sectors", "-"}, "only one of --bad-list and --bad-sectors can go to standard output"},
+      {{"--list", "--json", "r.json"},
+       "--list scans nothing; --disk, --map, --bad-list and the other outputs belong to a scan"},
+  };
+  for (const auto& [args, message] : refused) {
+    const Parsed q = Parse(args);
+    EXPECT_FALSE(q.ok) << args[0];
+    EXPECT_EQ(q.error, message);
+  }
 }
 
 TEST(TerminalArgs, HelpWinsOverAnythingBeforeTheEndOfOptions) {

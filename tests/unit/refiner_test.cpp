@@ -12,7 +12,7 @@ class RefinerTest : public testing::Test {
                       RefineLimits limits = RefineLimits{}) {
     CDisk disk(m.Disk());
     return RefineBadSectors(
-        disk, blocks, sectorSize, stop, limits, [this] { return nowMs; },
+        disk, blocks, sectorSize, [this] { return stop.load(); }, limits, [this] { return nowMs; },
         [this](size_t done, size_t total) { progress.emplace_back(done, total); });
   }
   std::vector<uint64_t> Range(uint64_t first, uint64_t last) {
