@@ -70,13 +70,14 @@ const char* UsageText() {
          "  --disk N                scan disk N of the disk list (default 0; see --list)\n"
          "  --map FILE.png          after the run, save the map as a 540 x 460 PNG\n"
          "  --bad-list FILE         after the run, write the start sector of every\n"
-         "                          failed read (one a line; FILE - is standard output)\n"
+         "                          failed read (one a line; - is standard output)\n"
          "  --bad-sectors FILE      after the run, read each failed block again sector\n"
          "                          by sector and list the unreadable ones (- too)\n"
          "  --json FILE             after the run, write the JSON report of the run\n"
+         "                          (- is standard output)\n"
          "  --speed-graph FILE.svg  after the run, draw the read speed along the disk\n"
          "  --prometheus FILE       after the run, write the figures for node_exporter's\n"
-         "                          textfile collector\n"
+         "                          textfile collector (- too)\n"
          "  --output-dir DIR        write kestrune.log and Scan.log into DIR (default:\n"
          "                          the current directory)\n"
          "  --from SECTOR           scan from this sector on (rounded down to 64 KB)\n"
@@ -115,6 +116,11 @@ const char* UsageText() {
          "  2    usage error, no such disk, or no disk could be opened\n"
          "  3    the disk stopped answering\n"
          "  130  the scan was stopped\n";
+}
+
+bool Options::DataOnStandardOutput() const {
+  return IsStandardOutput(badList) || IsStandardOutput(badSectors) || IsStandardOutput(json) ||
+         IsStandardOutput(prometheus);
 }
 
 const char* VersionText() { return "morvek-scan " MORVEK_VERSION_TEXT "\n"; }
@@ -237,8 +243,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     error = "--resume goes on with the stopped run's own range; --from and --to belong to a new run";
     return false;
   }
-  if (IsStandardOutput(o.badList) && IsStandardOutput(o.badSectors)) {
-    error = "only one of --bad-list and --bad-sectors can go to standard output";
+  if (IsStandardOutput(o.badList) + IsStandardOutput(o.badSectors) + IsStandardOutput(o.json) +
+          IsStandardOutput(o.prometheus) >
+      1) {
+    error = "only one of --bad-list, --bad-sectors, --json and --prometheus can go to standard output";
     return false;
   }
   if (o.list && (o.diskGiven || !o.map.empty() || !o.badList.empty() || !o.json.empty() || !o.speedGraph.empty() ||

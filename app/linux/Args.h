@@ -17,9 +17,9 @@ struct Options {
   std::string outputDir;  // --output-dir DIR; empty: the current directory
   MapPalette palette = MapPalette::kWindow;
   bool paletteGiven = false;
-  std::string json;        // --json FILE: the JSON report
+  std::string json;        // --json FILE: the JSON report, "-" for standard output
   std::string speedGraph;  // --speed-graph FILE.svg
-  std::string prometheus;  // --prometheus FILE: node_exporter's textfile format
+  std::string prometheus;  // --prometheus FILE: node_exporter's textfile format, or "-"
   std::string badSectors;  // --bad-sectors FILE, "-" for standard output
   bool fromGiven = false;  // --from SECTOR
   uint64_t from = 0;
@@ -29,6 +29,9 @@ struct Options {
   std::string smartctl;  // --smartctl PATH (default: smartctl on PATH)
   bool noSmart = false;  // --no-smart
   std::vector<std::string> devices;
+
+  // Whether a data output goes to standard output (at most one may).
+  bool DataOnStandardOutput() const;
 };
 
 // The name that stands for standard output in place of an output file.

@@ -168,7 +168,7 @@ int ScanOneDisk(const Options& options) {
 
   DataOnStandardOutput data;
   std::string dataProblem;
-  if ((IsStandardOutput(options.badList) || IsStandardOutput(options.badSectors)) && !data.Claim(&dataProblem)) {
+  if (options.DataOnStandardOutput() && !data.Claim(&dataProblem)) {
     std::fprintf(stderr, "morvek-scan: %s\n", dataProblem.c_str());
     return kExitUsage;
   }
@@ -393,7 +393,7 @@ int ScanOneDisk(const Options& options) {
     if (!options.speedGraph.empty()) WriteData(m, data, "speed graph", options.speedGraph, SpeedGraphSvg(facts));
     if (!options.prometheus.empty()) {
       std::string text = PrometheusText(facts);
-      if (!options.noSmart && smartAfter.available) text += SmartPrometheusText(smartAfter, changes, device, model);
+      if (!options.noSmart) text += SmartPrometheusText(smartAfter, changes, device, model);
       WriteData(m, data, "Prometheus file", options.prometheus, text);
     }
   }

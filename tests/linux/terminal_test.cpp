@@ -146,7 +146,16 @@ TEST(TerminalArgs, HelpGivesEveryOptionOneLineAndTheExitStatuses) {
       {"--disk N", {"--disk", "1"}},
       {"--map FILE.png", {"--map", "m.png"}},
       {"--bad-list FILE", {"--bad-list", "b"}},
+      {"--bad-sectors FILE", {"--bad-sectors", "s"}},
+      {"--json FILE", {"--json", "r.json"}},
+      {"--speed-graph FILE.svg", {"--speed-graph", "s.svg"}},
+      {"--prometheus FILE", {"--prometheus", "m.prom"}},
       {"--output-dir DIR", {"--output-dir", "d"}},
+      {"--from SECTOR", {"--from", "0"}},
+      {"--to SECTOR", {"--to", "128"}},
+      {"--resume FILE.json", {"--resume", "r.json"}},
+      {"--smartctl PATH", {"--smartctl", "/usr/sbin/smartctl"}},
+      {"--no-smart", {"--no-smart"}},
       {"--palette NAME", {"--palette", "text"}},
       {"--list", {"--list"}},
       {"--version", {"--version"}},
@@ -184,6 +193,13 @@ TEST(TerminalArgs, RangesReadingsAndResume) {
   EXPECT_EQ(p.options.speedGraph, "s.SVG");
   EXPECT_EQ(p.options.badSectors, "-");
   EXPECT_TRUE(p.options.noSmart);
+  EXPECT_TRUE(p.options.DataOnStandardOutput());
+  for (const char* option : {"--json", "--prometheus", "--bad-list"}) {
+    p = Parse({option, "-", "--speed-graph", "s.svg", "/dev/sdb"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_TRUE(p.options.DataOnStandardOutput()) << option;
+  }
+  EXPECT_FALSE(Parse({"--json", "./-", "/dev/sdb"}).options.DataOnStandardOutput());
   p = Parse({"--resume", "r.json", "--smartctl", "/opt/smartctl", "/dev/sdb"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.resume, "r.json");
@@ -197,7 +213,10 @@ TEST(TerminalArgs, RangesReadingsAndResume) {
       {{"--resume", "r.json", "--from", "0"},
        "--resume goes on with the stopped run's own range; --from and --to belong to a new run"},
       {{"--speed-graph", "s.png"}, "--speed-graph draws an SVG picture: give a name ending in .svg, not 's.png'"},
-      {{"--bad-list", "-", "--bad-sectors", "-"}, "only one of --bad-list and --bad-sectors can go to standard output"},
+      {{"--bad-list", "-", "--bad-sectors", "-"},
+       "only one of --bad-list, --bad-sectors, --json and --prometheus can go to standard output"},
+      {{"--json", "-", "--prometheus", "-"},
+       "only one of --bad-list, --bad-sectors, --json and --prometheus can go to standard output"},
       {{"--list", "--json", "r.json"},
        "--list scans nothing; --disk, --map, --bad-list and the other outputs belong to a scan"},
   };
