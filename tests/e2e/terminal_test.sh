@@ -5,6 +5,7 @@
 # line (no scrolled copies), the map and its legend only where they fit,
 # nothing wider than the terminal; that NO_COLOR and --palette text draw no
 # colour, --palette blue-orange its own colours, TERM=dumb the plain lines;
+# that slow blocks mark their cells and the read times count them;
 # that --bad-list - gives the list alone on standard output; --output-dir;
 # --version; and --map refusing a name that is not .png.
 #
@@ -161,6 +162,42 @@ mkdir -p "$d"
 on_tty "$d" TERM=dumb -- "$quick_dev"
 check "TERM=dumb: the plain progress lines" grep -qaE '^100% [0-9:]+ [0-9]+ M/s remaining [-0-9:]+ bad 1'$'\r''?$' "$d/out"
 check_eq "TERM=dumb: not one escape" 0 "$(grep -ca $'\x1b' "$d/out")"
+
+# --- slow blocks: their cells and the read times --------------------------------
+# One block of 300 ms and one of 700 ms, far apart; everything else fast.
+slowcells_dev=$(make_fault_device 80000 "" "20000-20000:300 60000-60000:700") ||
+	fail_test "cannot make a device with slow blocks"
+d=$work/slowcells
+mkdir -p "$d"
+tmx new-session -d -s slowcells -x 100 -y 40 -c "$d" \
+	"NO_COLOR=1 TERM=tmux-256color '$scan' --no-smart '$slowcells_dev'; echo \"exit status \$?\"; sleep 300"
+for ((i = 0; i < 60; ++i)); do
+	tmx capture-pane -p -t slowcells | grep -q '^exit status' && break
+	sleep 0.5
+done
+tmx capture-pane -p -J -S -5000 -t slowcells >"$d/end.txt"
+check "slow blocks, in tmux: the map marks one slow and one very slow cell" python3 -c '
+import re, sys
+rows = re.findall(r"^[#XsS+.]{54}$", open(sys.argv[1], encoding="utf-8").read(), re.M)
+marks = "".join(rows)
+assert len(rows) == 23 and marks.count("s") >= 1 and marks.count("S") >= 1, rows
+# The 300 ms block lies a quarter of the way in, the 700 ms one three quarters.
+assert marks.index("s") < len(marks) / 2 < marks.index("S"), marks
+' "$d/end.txt"
+check "slow blocks, in tmux: the legend names them" \
+	grep -qF "# read  s slow  S very slow  X failed  + partly read  . not yet" "$d/end.txt"
+check "slow blocks, in tmux: the read times under the map, one in each slow class" \
+	grep -qE '^read times  <5ms [0-9]+  5-20 [0-9]+  20-50 [0-9]+  50-200 [0-9]+  200-600 1  >=600 1  err 0' "$d/end.txt"
+check "slow blocks: the verdict says to watch the disk, and the run exits 0" \
+	grep -qzE 'Verdict: clean, but 2 slow blocks \(200 ms or more\) - watch this disk.*exit status 0' "$d/end.txt"
+on_tty "$d" -- --no-smart "$slowcells_dev"
+check "slow blocks, in colour: a yellow and a purple cell, and their swatches in the legend" python3 -c '
+import sys
+text = open(sys.argv[1], encoding="utf-8", errors="replace").read().split("\x1b[?1049l")[-1]
+for rgb in ("250;210;0", "150;40;200"):
+    assert text.count(rgb + "m") >= 2, rgb
+assert " 200ms+  " in text and " 600ms+  " in text
+' "$d/out"
 
 # --- --bad-list -, --output-dir --------------------------------------------------
 d=$work/stdout
