@@ -1,6 +1,7 @@
 #include "app/linux/Args.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "res/Version.h"
 
@@ -236,6 +237,17 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
   if (!o.resume.empty() && (o.fromGiven || o.toGiven)) {
     error = "--resume goes on with the stopped run's own range; --from and --to belong to a new run";
     return false;
+  }
+  // Only the lists can take standard output's place (it then carries that
+  // list alone). Taken for another output, '-' would be found unwritable
+  // only after the scan, or mixed into a list on standard output.
+  const std::pair<const char*, const std::string*> filesOnly[] = {{"--json", &o.json}, {"--prometheus", &o.prometheus}};
+  for (const auto& [option, path] : filesOnly) {
+    if (IsStandardOutput(*path)) {
+      error = std::string(option) + " writes a file: give a file name ('-', standard output, is for --bad-list " +
+              "and --bad-sectors)";
+      return false;
+    }
   }
   if (IsStandardOutput(o.badList) && IsStandardOutput(o.badSectors)) {
     error = "only one of --bad-list and --bad-sectors can go to standard output";

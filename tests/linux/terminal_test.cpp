@@ -198,6 +198,10 @@ TEST(TerminalArgs, RangesReadingsAndResume) {
        "--resume goes on with the stopped run's own range; --from and --to belong to a new run"},
       {{"--speed-graph", "s.png"}, "--speed-graph draws an SVG picture: give a name ending in .svg, not 's.png'"},
       {{"--bad-list", "-", "--bad-sectors", "-"}, "only one of --bad-list and --bad-sectors can go to standard output"},
+      {{"--json", "-"},
+       "--json writes a file: give a file name ('-', standard output, is for --bad-list and --bad-sectors)"},
+      {{"--bad-list", "-", "--prometheus=-"},
+       "--prometheus writes a file: give a file name ('-', standard output, is for --bad-list and --bad-sectors)"},
       {{"--list", "--json", "r.json"},
        "--list scans nothing; --disk, --map, --bad-list and the other outputs belong to a scan"},
   };
