@@ -234,6 +234,12 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     error = "--from must be below --to";
     return false;
   }
+  // An empty range would end at once with a clean result for a disk that
+  // was never read.
+  if (o.toGiven && o.to == 0) {
+    error = "--to 0 leaves nothing to scan (the range ends before its first sector)";
+    return false;
+  }
   if (!o.resume.empty() && (o.fromGiven || o.toGiven)) {
     error = "--resume goes on with the stopped run's own range; --from and --to belong to a new run";
     return false;
