@@ -38,11 +38,12 @@ run_scan() { # DIR STATUS_VAR ARGS...: in DIR (made if need be), stdout to DIR/o
 	printf -v "$var" '%s' "$status"
 }
 
-# Runs morvek-scan in DIR as run_scan does, in the background, and sends it
-# SIGINT once its progress lines reach PERCENT.
-run_and_stop() { # DIR STATUS_VAR PERCENT ARGS...
-	local dir=$1 var=$2 percent=$3 pid p i
-	shift 3
+# Runs morvek-scan in DIR as run_scan does, in the background; once its
+# progress lines reach PERCENT, sends SIGNAL to process TARGET ("-": the run
+# itself) and waits for the run to end.
+run_until() { # DIR STATUS_VAR PERCENT SIGNAL TARGET ARGS...
+	local dir=$1 var=$2 percent=$3 signal=$4 target=$5 pid p i
+	shift 5
 	mkdir -p "$dir"
 	(cd "$dir" && exec "$scan" "$@" >"$dir/out" 2>"$dir/err") &
 	pid=$!
@@ -51,7 +52,8 @@ run_and_stop() { # DIR STATUS_VAR PERCENT ARGS...
 		[[ -n $p ]] && ((p >= percent)) && break
 		sleep 0.02
 	done
-	kill -INT "$pid"
+	[[ $target == - ]] && target=$pid
+	kill "-$signal" "$target"
 	wait "$pid"
 	printf -v "$var" '%s' "$?"
 }
@@ -106,7 +108,7 @@ check_eq "whole run: exit 1 (reads failed)" 1 "$st"
 # --- stopped at about 30 % -----------------------------------------------------------
 first=$work/first
 : >"$trace"
-run_and_stop "$first" st 30 "${outputs[@]}" --json r.json "$dev"
+run_until "$first" st 30 INT - "${outputs[@]}" --json r.json "$dev"
 check_eq "first run: SIGINT stops it (exit 130)" 130 "$st"
 readings "first run" "$first/r.json" 'd["run"]["stopped"]' 'd["state"]["next_sector"]' 'd["bad_sectors_complete"]'
 next1=${J[1]}
@@ -124,7 +126,7 @@ check_eq "first run: the device served every block before the stop, once each, i
 # --- resumed, stopped again at about 50 % ---------------------------------------------
 second=$work/second
 : >"$trace"
-run_and_stop "$second" st 50 "${outputs[@]}" --resume "$first/r.json" --json r.json "$dev"
+run_until "$second" st 50 INT - "${outputs[@]}" --resume "$first/r.json" --json r.json "$dev"
 check_eq "second run: SIGINT stops it too (exit 130)" 130 "$st"
 readings "second run" "$second/r.json" 'd["run"]["stopped"]' 'd["state"]["next_sector"]' \
 	'd["state"]["elapsed_ms"]'
@@ -163,6 +165,34 @@ else
 fi
 check_eq "third run: the exact sectors" "$( (echo 3000; seq 45000 45200) | paste -sd ' ')" \
 	"$(paste -sd ' ' "$third/s.txt")"
+
+# --- the disk stops answering, and comes back ------------------------------------------
+# A device like the first whose daemon is killed at about 40 %: from then on
+# every read fails, and after a row of failures the run ends as the disk
+# stopped answering (exit 3). Back again (a fresh device with the same
+# faults), the run goes on and must come to the whole run's results: the
+# failures that told the disk was gone are read again, not counted twice.
+vdev=$(make_fault_device $sectors "$bad" "$slow") || fail_test "cannot make the vanishing device"
+daemon=$(faultfs_pid "$(fault_device_dir "$vdev")") || fail_test "no faultfs daemon for $vdev"
+gone=$work/gone
+run_until "$gone" st 40 KILL "$daemon" "${outputs[@]}" --json r.json "$vdev"
+check_eq "disk gone: exit 3" 3 "$st"
+readings "disk gone" "$gone/r.json" 'd["run"]["disk_stopped_answering"]' 'd["state"]["next_sector"]'
+check_eq "disk gone: the JSON says so" true "${J[0]}"
+gone_at=${J[1]}
+back_trace=$work/back-trace
+bdev=$(make_fault_device $sectors "$bad" "$slow" --trace "$back_trace") || fail_test "cannot make the device back"
+back=$work/back
+run_scan "$back" st "${outputs[@]}" --resume "$gone/r.json" --json r.json "$bdev"
+check_eq "disk back: the run goes on and ends as the whole run did (exit 1)" 1 "$st"
+check_eq "disk back: the device served the blocks from where it was lost on, once each" \
+	"$(every_block "$gone_at" $sectors)" "$(block_reads "$back_trace")"
+readings "disk back" "$back/r.json" --like "$whole/r.json"
+check_eq "disk back: the report is the whole run's but for the scan time" \
+	"$(sed 8d "$whole/kestrune.log" | sha256sum)" "$(sed 8d "$back/kestrune.log" | sha256sum)"
+for f in m.png b.txt s.txt; do
+	check "disk back: $f is the whole run's" cmp "$whole/$f" "$back/$f"
+done
 
 # --- refused ------------------------------------------------------------------------------
 refused() { # WHAT MESSAGE REPORT [DEVICE]
