@@ -1,6 +1,7 @@
 #include "app/linux/Args.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "res/Version.h"
 
@@ -237,6 +238,12 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
   }
   if (o.fromGiven && o.toGiven && o.from >= o.to) {
     error = "--from must be below --to";
+    return false;
+  }
+  // An empty range would end at once with a clean result for a disk that
+  // was never read.
+  if (o.toGiven && o.to == 0) {
+    error = "--to 0 leaves nothing to scan (the range ends before its first sector)";
     return false;
   }
   if (!o.resume.empty() && (o.fromGiven || o.toGiven)) {

@@ -163,6 +163,31 @@ bool ParseResumeData(const nlohmann::json& report, ResumeData& out, std::string&
       out.totals.badBlocks.push_back({sector, static_cast<uint32_t>(count)});
     }
   }
+  // A run whose disk stopped answering goes on at the first of the failed
+  // reads that told it so. Those reads were counted as failed blocks, red
+  // cells and errors; they are read again when the run goes on, so they are
+  // taken back here, or the blocks would count twice and the map would keep
+  // red cells for sectors that read well.
+  std::vector<BadBlock>& badBlocks = out.totals.badBlocks;
+  const size_t listed = badBlocks.size();
+  badBlocks.erase(std::remove_if(badBlocks.begin(), badBlocks.end(),
+                                 [&st](const BadBlock& b) { return b.sector >= st.nextSector; }),
+                  badBlocks.end());
+  const uint64_t again = listed - badBlocks.size();
+  if (again > 0) {
+    uint64_t cellSectors = 0;
+    const auto disk = report.find("disk");
+    if (disk == report.end() || !disk->is_object() || !Unsigned(*disk, "cell_sectors", cellSectors) ||
+        again > out.totals.errors || again > out.totals.blocks || again > st.badCount ||
+        again > static_cast<uint64_t>(st.cell) || again * cellSectors > st.boundary)
+      return false;
+    out.totals.errors -= again;
+    out.totals.blocks -= again;
+    st.badCount -= static_cast<uint32_t>(again);
+    st.cell -= static_cast<int32_t>(again);
+    st.boundary -= again * cellSectors;
+    if (st.cells.size() > static_cast<size_t>(st.cell)) st.cells.resize(static_cast<size_t>(st.cell));
+  }
   const auto slowest = report.find("slowest");
   if (slowest != report.end() && slowest->is_array()) {
     for (const auto& b : *slowest) {

@@ -157,6 +157,56 @@ TEST(ReadingsResume, TheStateRoundTripsThroughTheReport) {
   EXPECT_EQ(back.slot, 1);
 }
 
+// The disk stopped answering at sector 384: the reads of 384, 512 and 640
+// failed before the run knew. They are not the disk's bad blocks (128 is),
+// and the run that goes on reads them again.
+TEST(ReadingsResume, TheFailuresThatToldTheDiskWasGoneAreReadAgain) {
+  ReadingsFacts f;
+  f.devicePath = "/dev/sdc";
+  f.totalSectors = 2484 * 128;
+  f.cellSectors = 128;
+  f.sizeBytes = f.totalSectors * 512;
+  f.run.clean = false;
+  f.run.stopped = true;
+  f.run.diskGone = true;
+  f.run.goneAtSector = 384;
+  f.run.nextSector = 384;
+  RunState& st = f.run.state;
+  st.endSector = f.totalSectors;
+  st.nextSector = 384;
+  st.cell = 6;
+  st.boundary = 7 * 128;
+  st.badCount = 4;
+  st.cells = "GRGRRR";
+  st.scanPosition = 384;
+  ScanReadings readings(0, f.totalSectors);
+  readings.Block(0, 128, true, 2 * kMs, 0);
+  readings.Block(128, 128, false, 30 * kMs, 1);
+  readings.Block(256, 128, true, 250 * kMs, 2);
+  for (uint64_t sector : {384, 512, 640}) readings.Block(sector, 128, false, kMs, static_cast<int32_t>(sector / 128));
+  f.readings = readings.Snapshot();
+
+  ResumeData back;
+  std::string why;
+  ASSERT_TRUE(ParseResumeData(nlohmann::json::parse(ReadingsJson(f).dump()), back, why)) << why;
+  EXPECT_EQ(back.totals.badBlocks, (std::vector<BadBlock>{{128, 128}}));
+  EXPECT_EQ(back.totals.errors, 1u);
+  EXPECT_EQ(back.totals.blocks, 3u);
+  EXPECT_EQ(back.totals.counts, f.readings.counts);
+  EXPECT_EQ(back.totals.slow, 1u);
+  EXPECT_EQ(back.state.nextSector, 384u);
+  EXPECT_EQ(back.state.badCount, 1u);
+  EXPECT_EQ(back.state.cell, 3);
+  EXPECT_EQ(back.state.boundary, 4u * 128);
+  EXPECT_EQ(back.state.cells, "GRG");
+
+  // More failures past the stop than the state counts: not a state this
+  // program wrote.
+  nlohmann::json damaged = nlohmann::json::parse(ReadingsJson(f).dump());
+  damaged["state"]["bad_count"] = 2;
+  EXPECT_FALSE(ParseResumeData(damaged, back, why));
+}
+
 TEST(ReadingsResume, AnythingButOurOwnIntactStateIsRefused) {
   ReadingsFacts f = StoppedRunPastTwoToTheThirtyTwo();
   f.run.state.endSector = 31250000000;

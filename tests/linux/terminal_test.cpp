@@ -210,6 +210,7 @@ TEST(TerminalArgs, RangesReadingsAndResume) {
       {{"--to", "-1"}, "--to wants a sector number, not '-1'"},
       {{"--from", "18446744073709551616"}, "--from wants a sector number, not '18446744073709551616'"},
       {{"--from", "10", "--to", "10"}, "--from must be below --to"},
+      {{"--to", "0"}, "--to 0 leaves nothing to scan (the range ends before its first sector)"},
       {{"--resume", "r.json", "--from", "0"},
        "--resume goes on with the stopped run's own range; --from and --to belong to a new run"},
       {{"--speed-graph", "s.png"}, "--speed-graph draws an SVG picture: give a name ending in .svg, not 's.png'"},
