@@ -3,27 +3,39 @@
 # whole disk, on the same freshly made loop device, with the page cache
 # dropped before every run.
 #
-#   clean device:  dd bs=64k iflag=direct, morvek-scan, badblocks -b 512 -c 128 -sv
+#   clean device:  fio --ioengine=io_uring --direct=1 --rw=read at 64 KiB x 1,
+#                  64 KiB x 16 and 1 MiB x 8 in flight (the device's limit:
+#                  the best of the three), dd bs=64k iflag=direct, morvek-scan,
+#                  badblocks -b 512 -c 128 -sv, and the read-ahead engine
+#                  alone (morvek-readahead-bench) at several depths and merge
+#                  sizes
 #   faulty device: the same data through faultfs with a few bad ranges:
 #                  dd conv=noerror,sync (the reference: plain dd stops at the
-#                  first error), plain dd, morvek-scan, badblocks
+#                  first error), plain dd, morvek-scan, badblocks, the engine
 #
-# Prints each tool's best time, its throughput and the throughput ratio to
-# dd, and morvek-scan's peak resident memory (VmHWM, sampled from /proc during
-# one more, untimed run: no extra package needed). Every round runs each tool once, in
-# turn, so that a drift in the machine's speed hits all of them alike.
+# Prints each tool's best time, its throughput, its throughput ratio to
+# fio's best and to dd, and morvek-scan's peak resident memory (VmHWM,
+# sampled from /proc during one more, untimed run: no extra package needed);
+# the engine reports its own. Every round runs each tool once, in turn, so
+# that a drift in the machine's speed hits all of them alike. dd, morvek-scan
+# and badblocks are timed from start to exit; fio and the engine time their
+# reads themselves (fio takes about half a second to start).
 #
 #   bench/run-bench.sh            (as root; build the linux preset first)
 #
 # Environment: BENCH_MIB (device size, default 4096), ROUNDS (default 1),
-# MORVEK_SCAN and FAULTFS (default: the linux preset's build), TMPDIR (where
-# the image goes: not tmpfs, whose files refuse direct I/O).
+# ENGINE_CONFIGS (the engine's settings, DEPTHxMERGE_KIB, default
+# "1x64 16x64 4x1024 8x512 8x1024 16x512"), MORVEK_SCAN, READAHEAD_BENCH
+# and FAULTFS (default: the linux preset's build), TMPDIR (where the image
+# goes: not tmpfs, whose files refuse direct I/O).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 MORVEK_SCAN=${MORVEK_SCAN:-$root/build/linux/app/morvek-scan}
+READAHEAD_BENCH=${READAHEAD_BENCH:-$root/build/linux/bench/readahead/morvek-readahead-bench}
 FAULTFS=${FAULTFS:-$root/build/linux/tests/tools/faultfs}
 mib=${BENCH_MIB:-4096}
 rounds=${ROUNDS:-1}
+read -r -a engine_configs <<<"${ENGINE_CONFIGS:-1x64 16x64 4x1024 8x512 8x1024 16x512}"
 
 # shellcheck source=../tests/e2e/lib.sh
 source "$root/tests/e2e/lib.sh"
@@ -31,11 +43,13 @@ source "$root/tests/e2e/lib.sh"
 [[ $EUID -eq 0 ]] || { echo "run-bench.sh needs root (loop devices, drop_caches)" >&2; exit 2; }
 [[ -x $MORVEK_SCAN ]] || { echo "no $MORVEK_SCAN: build the linux preset first" >&2; exit 2; }
 MORVEK_SCAN=$(realpath "$MORVEK_SCAN")
+[[ -x $READAHEAD_BENCH ]] || { echo "no $READAHEAD_BENCH: build the linux preset first" >&2; exit 2; }
+READAHEAD_BENCH=$(realpath "$READAHEAD_BENCH")
 if [[ -x $FAULTFS ]]; then FAULTFS=$(realpath "$FAULTFS"); fi
 export FAULTFS
 have_loop || { echo "loop devices are not usable here" >&2; exit 2; }
-for tool in dd badblocks; do
-	command -v $tool >/dev/null || { echo "$tool is not installed (coreutils / e2fsprogs)" >&2; exit 2; }
+for tool in dd badblocks fio; do
+	command -v $tool >/dev/null || { echo "$tool is not installed (coreutils / e2fsprogs / fio)" >&2; exit 2; }
 done
 
 work=$(lib_tmpdir)
@@ -76,6 +90,30 @@ timed() { # NAME COMMAND...
 	T=$(elapsed "$t0" "$t1")
 }
 
+# fio reading the whole device, NAME "fio BS x DEPTH": sets T (seconds) and
+# B (bytes) from fio's own figures.
+fio_run() { # DEVICE BS DEPTH
+	local line
+	drop_caches
+	line=$(fio --name=limit --filename="$1" --readonly --rw=read --bs="$2" --iodepth="$3" \
+		--ioengine=io_uring --direct=1 --output-format=terse --terse-version=3) ||
+		{ echo "fio failed on $1" >&2; exit 1; }
+	# terse v3: 6 = KiB read, 9 = read runtime in ms
+	B=$(awk -F';' '{ print $6 * 1024 }' <<<"$line")
+	T=$(awk -F';' '{ printf "%.3f", $9 / 1000 }' <<<"$line")
+}
+
+# The engine alone at DEPTH x MERGE_KIB: sets T, B, and ENGINE_NOTE (failed
+# blocks, peak RSS).
+engine_run() { # DEVICE DEPTH MERGE_KIB
+	local line
+	drop_caches
+	line=$("$READAHEAD_BENCH" --depth "$2" --merge "$3" "$1") || { echo "morvek-readahead-bench failed on $1" >&2; exit 1; }
+	B=$(sed -E 's/.*bytes=([0-9]+).*/\1/' <<<"$line")
+	T=$(sed -E 's/.*seconds=([0-9.]+).*/\1/' <<<"$line")
+	ENGINE_NOTE=$(sed -E 's/.*bad=([0-9]+) depth=([0-9]+) merge_kib=([0-9]+) backend=([a-z_]+) rss_kb=([0-9]+).*/\1 bad blocks, \4, peak RSS \5 kB/' <<<"$line")
+}
+
 # morvek-scan's peak resident memory in kB, from one more (untimed) run: the
 # sampling would disturb a timed one. VmHWM only grows, so the last value
 # read before the process ends is its peak.
@@ -92,18 +130,23 @@ peak_rss() { # DEVICE
 }
 
 bench_device() { # TITLE DEVICE FAULTY(0|1)
-	local title=$1 dev=$2 faulty=$3 round name ref copied="" scan_note="" bb_note="" rate ratio label note
+	local title=$1 dev=$2 faulty=$3 round name ref copied="" rate ratio fio_ratio label note cfg
 	local -a names
-	local -A best=() bytes=()
+	local -A best=() bytes=() notes=()
 	if ((faulty)); then
 		names=("dd conv=noerror,sync" "dd bs=64k iflag=direct" morvek-scan badblocks)
 	else
-		names=("dd bs=64k iflag=direct" morvek-scan badblocks)
+		names=("fio 64k x 1" "fio 64k x 16" "fio 1m x 8" "dd bs=64k iflag=direct" morvek-scan badblocks)
 	fi
+	for cfg in "${engine_configs[@]}"; do names+=("engine ${cfg%x*} x ${cfg#*x} KiB"); done
 	ref=${names[0]}
+	((faulty)) || ref="dd bs=64k iflag=direct"
 	for ((round = 0; round < rounds; ++round)); do
 		for name in "${names[@]}"; do
 			case $name in
+			"fio 64k x 1") fio_run "$dev" 64k 1 && bytes[$name]=$B ;;
+			"fio 64k x 16") fio_run "$dev" 64k 16 && bytes[$name]=$B ;;
+			"fio 1m x 8") fio_run "$dev" 1m 8 && bytes[$name]=$B ;;
 			"dd conv=noerror,sync")
 				timed dd dd if="$dev" of=/dev/null bs=64k iflag=direct conv=noerror,sync status=none
 				bytes[$name]=$dev_bytes
@@ -121,13 +164,19 @@ bench_device() { # TITLE DEVICE FAULTY(0|1)
 				;;
 			morvek-scan)
 				timed morvek-scan "$MORVEK_SCAN" "$dev"
-				scan_note=$(grep -E '^Bad blocks:' "$work/out" || true)
+				notes[$name]=$(grep -E '^Bad blocks:' "$work/out" || true)
 				bytes[$name]=$scan_bytes
 				;;
 			badblocks)
 				timed badblocks badblocks -b 512 -c 128 -sv "$dev"
-				bb_note=$(grep -oE '[0-9]+ bad blocks found' "$work/out" || true)
+				notes[$name]=$(grep -oE '[0-9]+ bad blocks found' "$work/out" || true)
 				bytes[$name]=$dev_bytes
+				;;
+			engine*)
+				cfg=${name#engine }
+				engine_run "$dev" "${cfg%% x *}" "$(awk '{ print $3 }' <<<"$cfg")"
+				bytes[$name]=$B
+				notes[$name]=$ENGINE_NOTE
 				;;
 			esac
 			if [[ -z ${best[$name]:-} ]] || awk -v a="$T" -v b="${best[$name]}" 'BEGIN { exit !(a < b) }'; then
@@ -136,19 +185,26 @@ bench_device() { # TITLE DEVICE FAULTY(0|1)
 		done
 	done
 
+	local ref_rate fio_best=0
+	ref_rate=$(rate_of "${best[$ref]}" "${bytes[$ref]}")
+	for name in "${names[@]}"; do
+		if [[ $name == fio* ]]; then
+			fio_best=$(awk -v a="$fio_best" -v b="$(rate_of "${best[$name]}" "${bytes[$name]}")" \
+				'BEGIN { print (b > a ? b : a) }')
+		fi
+	done
+
 	echo
 	echo "$title"
-	printf '  %-30s %9s %14s   %s\n' tool time throughput "ratio to $ref"
-	local ref_rate
-	ref_rate=$(rate_of "${best[$ref]}" "${bytes[$ref]}")
+	printf '  %-30s %9s %14s   %-9s %-9s %s\n' tool time throughput "/fio best" "/${ref%% *}" ""
 	for name in "${names[@]}"; do
 		rate=$(rate_of "${best[$name]}" "${bytes[$name]}")
 		ratio=$(awk -v r="$rate" -v d="$ref_rate" 'BEGIN { printf "%.3f", r / d }')
+		fio_ratio=$(awk -v r="$rate" -v d="$fio_best" 'BEGIN { if (d > 0) printf "%.3f", r / d; else print "-" }')
 		label=$name
-		note=""
+		note=${notes[$name]:-}
 		case $name in
-		badblocks) label="badblocks -b 512 -c 128 -sv" note=$bb_note ;;
-		morvek-scan) note=$scan_note ;;
+		badblocks) label="badblocks -b 512 -c 128 -sv" ;;
 		"dd bs=64k iflag=direct")
 			if ((faulty)); then
 				ratio="-"
@@ -156,7 +212,7 @@ bench_device() { # TITLE DEVICE FAULTY(0|1)
 			fi
 			;;
 		esac
-		printf '  %-30s %7.2f s %9s MB/s   %-7s %s\n' "$label" "${best[$name]}" "$rate" "$ratio" "$note"
+		printf '  %-30s %7.2f s %9s MB/s   %-9s %-9s %s\n' "$label" "${best[$name]}" "$rate" "$fio_ratio" "$ratio" "$note"
 	done
 	printf '  morvek-scan / badblocks throughput: %s\n' "$(awk -v a="$(rate_of "${best[morvek-scan]}" "$scan_bytes")" \
 		-v b="$(rate_of "${best[badblocks]}" "$dev_bytes")" 'BEGIN { printf "%.3f", a / b }')"
