@@ -117,6 +117,11 @@ uint32_t ScanRun::ScanDisk() {
   m_nBadCount = 0;
   m_strPercentShown.clear();
   m_stopped = false;
+  // The main loop and then the tail read one stream of blocks, each where
+  // the last one ended, from `first` to the device's end: the disk is told,
+  // so that the next blocks can be on their way while one is taken. Their
+  // data is never looked at.
+  m_setup->disk.ExpectSequentialReads(first, m_setup->deviceSectors, StreamData::kDiscarded);
 
   for (uint64_t off = first; off < total; off += kBlockSectors) {
     m_nScanPos = off;
@@ -159,6 +164,8 @@ uint32_t ScanRun::ScanDisk() {
     const uint64_t mainEnd = total == 0 ? 0 : ((total - 1) / kBlockSectors + 1) * kBlockSectors;
     ReadTail(mainEnd > first ? mainEnd : first, buffer.get());
   }
+  // Nothing read ahead is still in flight when the report is written.
+  m_setup->disk.EndSequentialReads();
   EndOfRun();
   return 0;
 }

@@ -46,6 +46,13 @@ bool ReportOpenFailures(const LinuxMachine& m, const CDisk& disk, bool devicesGi
   return false;
 }
 
+// Why the scan reads one block at a time although it was to read ahead,
+// said once on stderr.
+void SayReadAheadNews(LinuxMachine& m) {
+  const std::string news = m.ReadAheadNews();
+  if (!news.empty()) std::fprintf(stderr, "morvek-scan: reading one block at a time: %s\n", news.c_str());
+}
+
 // The terminal's size, 0 x 0 where it cannot be told.
 void TerminalSize(int& rows, int& columns) {
   winsize size{};
@@ -91,7 +98,7 @@ int ScanOneDisk(const Options& options) {
     return kExitUsage;
   }
 
-  LinuxMachine m(options.devices);
+  LinuxMachine m(options.devices, options.queueDepth);
   TerminalView view;
   CScan scan(m.Scan(view));
   if (!ReportOpenFailures(m, scan.Disk(), !options.devices.empty())) return kExitUsage;
@@ -120,6 +127,7 @@ int ScanOneDisk(const Options& options) {
   if (deviceSectors - total > total / 2484)
     trueSize = " (the device: " + std::to_string(deviceSectors * 512) + " bytes, " +
                std::to_string(deviceSectors - total) + " sectors past the whole cylinders)";
+  SayReadAheadNews(m);  // before the map takes the terminal
   std::printf("Scanning %s (%s): disk size %s, each cell %s%s\n", view.DiskEntries()[options.disk].c_str(),
               device.c_str(), sizes.diskSize.c_str(), sizes.cellSize.c_str(), trueSize.c_str());
   std::fflush(stdout);
@@ -156,6 +164,8 @@ int ScanOneDisk(const Options& options) {
     scan.WaitForWorker();
     painter.Update(view, scan.Chart(), false, true);
   }
+
+  SayReadAheadNews(m);  // should the run have found out only as it began
 
   // The run's results. A file that cannot be written is said on stderr; the
   // exit status stays that of the scan.

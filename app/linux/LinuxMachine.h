@@ -1,6 +1,7 @@
 #pragma once
 // The Linux ports the scan window's logic runs on, made together and kept
 // together for as long as a command runs.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,8 +18,9 @@
 class LinuxMachine {
  public:
   // The drives are the paths given, or the machine's whole disks. The log
-  // is held (nothing written) until ReleaseLog.
-  explicit LinuxMachine(const std::vector<std::string>& givenPaths);
+  // is held (nothing written) until ReleaseLog. A scan keeps up to
+  // queueDepth reads in flight (1: one at a time).
+  explicit LinuxMachine(const std::vector<std::string>& givenPaths, uint32_t queueDepth = 1);
   LinuxMachine(const LinuxMachine&) = delete;
   LinuxMachine& operator=(const LinuxMachine&) = delete;
 
@@ -32,6 +34,10 @@ class LinuxMachine {
   IIdentifyNtPort* Identify() { return m_identify.get(); }
   IFileSystem& Files() { return m_files; }
   ScanLog& Log() { return m_log; }
+  // Why the scan reads one block at a time although a deeper queue was
+  // asked for, the first time it is asked after that became known; empty
+  // otherwise. What the front end says, once.
+  std::string ReadAheadNews();
 
  private:
   std::vector<std::string> m_drives;
@@ -42,4 +48,5 @@ class LinuxMachine {
   LinuxDeviceIo m_io;
   LinuxSystemDiskLocator m_locator;
   std::unique_ptr<IIdentifyNtPort> m_identify;
+  std::string m_readAheadSaid;
 };

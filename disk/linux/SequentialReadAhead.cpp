@@ -66,9 +66,25 @@ bool NoIoUringRequested() {
   return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
 }
 
+std::string RingSetupProblem(int ret) { return std::string("io_uring is unavailable: ") + std::strerror(-ret); }
+
+// Empty when the ring can read; else why not.
+std::string RingReadProblem(io_uring& ring) {
+  io_uring_probe* probe = io_uring_get_probe_ring(&ring);
+  const bool canRead = probe != nullptr && io_uring_opcode_supported(probe, IORING_OP_READ);
+  if (probe != nullptr) io_uring_free_probe(probe);
+  return canRead ? std::string() : "this kernel's io_uring has no read operation";
+}
+
+std::string NoIoUringReason() { return std::string(SequentialReadAhead::kNoIoUringVariable) + " is set"; }
+
 // What both engines share: the block grid, the order of taking, the timing
 // and the one-block read with its retries.
 class ReadAheadCommon : public SequentialReadAhead {
+ public:
+  uint64_t NextOffset() const override { return BlockOffset(m_next); }
+  uint32_t NextLength() const override { return m_next < BlockCount() ? BlockLength(m_next) : 0; }
+
  protected:
   ReadAheadCommon(int fd, uint64_t begin, uint64_t end, uint32_t blockBytes, uint64_t deviceSize)
       : m_fd(fd), m_begin(begin), m_end(end), m_deviceSize(deviceSize) {
@@ -260,18 +276,12 @@ class UringReadAhead final : public ReadAheadCommon {
     // devices, and the latter would tie the ring to one thread.
     const int ret = io_uring_queue_init(entries, &m_ring, 0);
     if (ret < 0) {
-      *why = std::string("io_uring is unavailable: ") + std::strerror(-ret);
+      *why = RingSetupProblem(ret);
       return false;
     }
     m_ringReady = true;
-    io_uring_probe* probe = io_uring_get_probe_ring(&m_ring);
-    const bool canRead = probe != nullptr && io_uring_opcode_supported(probe, IORING_OP_READ);
-    if (probe != nullptr) io_uring_free_probe(probe);
-    if (!canRead) {
-      *why = "this kernel's io_uring has no read operation";
-      return false;
-    }
-    return true;
+    *why = RingReadProblem(m_ring);
+    return why->empty();
   }
 
   BlockRead Take(uint64_t offset, void* dst) override {
@@ -451,6 +461,16 @@ uint64_t SequentialReadAhead::NowNs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
+std::string SequentialReadAhead::IoUringProblem() {
+  if (NoIoUringRequested()) return NoIoUringReason();
+  io_uring ring{};
+  const int ret = io_uring_queue_init(2, &ring, 0);
+  if (ret < 0) return RingSetupProblem(ret);
+  std::string why = RingReadProblem(ring);
+  io_uring_queue_exit(&ring);
+  return why;
+}
+
 std::unique_ptr<SequentialReadAhead> SequentialReadAhead::Create(int fd, uint64_t begin, uint64_t end,
                                                                  uint32_t blockBytes, const Options& options,
                                                                  std::string* whyNot) {
@@ -474,7 +494,7 @@ std::unique_ptr<SequentialReadAhead> SequentialReadAhead::Create(int fd, uint64_
   std::string reason;
   if (!options.usePread) {
     if (NoIoUringRequested()) {
-      reason = std::string(kNoIoUringVariable) + " is set";
+      reason = NoIoUringReason();
     } else {
       // Whole blocks per read, and no more buffers than the bound allows.
       uint32_t merge = std::max(blockBytes, options.mergeBytes / blockBytes * blockBytes);

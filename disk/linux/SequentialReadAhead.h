@@ -89,6 +89,11 @@ class SequentialReadAhead {
   // passes null and saves the copy.
   virtual BlockRead Take(uint64_t offset, void* dst) = 0;
 
+  // The block the next Take must name: its offset and length (the length is
+  // 0 once every block has been taken).
+  virtual uint64_t NextOffset() const = 0;
+  virtual uint32_t NextLength() const = 0;
+
   Backend GetBackend() const { return m_backend; }
   // Why io_uring is not used although it was asked for; empty otherwise.
   const std::string& FallbackReason() const { return m_fallbackReason; }
@@ -99,6 +104,11 @@ class SequentialReadAhead {
 
   // CLOCK_MONOTONIC in nanoseconds, the clock of BlockRead::readyNs.
   static uint64_t NowNs();
+
+  // Why Create would read with pread here whatever it is asked (io_uring
+  // unavailable, or kNoIoUringVariable set); empty when io_uring can be
+  // used. Sets up and drops a small ring to find out.
+  static std::string IoUringProblem();
 
  protected:
   SequentialReadAhead() = default;
