@@ -211,6 +211,11 @@ uint32_t LinuxDeviceIo::QueueDepth() const {
   return m_queueDepth;
 }
 
+size_t LinuxDeviceIo::StreamsReadAhead() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_streams.size();
+}
+
 std::string LinuxDeviceIo::ReadAheadProblem() const {
   std::lock_guard<std::mutex> hold(m_lock);
   return m_readAheadProblem;

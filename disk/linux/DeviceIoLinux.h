@@ -61,6 +61,8 @@ class LinuxDeviceIo : public IDeviceIo {
   // asked for; empty when they are not (or were never asked to be). For the
   // front end to say once.
   std::string ReadAheadProblem() const;
+  // Streams being read ahead now, on all devices (for tests).
+  size_t StreamsReadAhead() const;
   // The size of each read the engine makes at a queue depth.
   static uint32_t ReadBytesAtDepth(uint32_t depth);
 
