@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/linux/LinuxMachine.h"
 #include "disk/CDisk.h"
 #include "disk/linux/DeviceIoLinux.h"
 #include "disk/linux/SequentialReadAhead.h"
@@ -190,6 +191,20 @@ TEST(LinuxDeviceIoStream, TheForcedFallbackIsKeptAsTheReasonAndReadsOneAtATime) 
   // One read at a time asked for: nothing falls back, nothing to say.
   io.SetQueueDepth(1);
   EXPECT_EQ(io.ReadAheadProblem(), "");
+}
+
+TEST(LinuxMachineReadAhead, TheFallbackIsNewsOnce) {
+  PatternFile file(4 * kBlock);
+  {
+    ScopedEnv forced(SequentialReadAhead::kNoIoUringVariable, "1");
+    LinuxMachine machine({file.Path()}, 8);
+    EXPECT_EQ(machine.ReadAheadNews(), "MORVEK_NO_IO_URING is set");
+    EXPECT_EQ(machine.ReadAheadNews(), "");
+    EXPECT_EQ(LinuxMachine({file.Path()}, 1).ReadAheadNews(), "");  // nothing asked, nothing missed
+  }
+  if (IoUringUsable()) {
+    EXPECT_EQ(LinuxMachine({file.Path()}, 8).ReadAheadNews(), "");
+  }
 }
 
 // --- a scan run over the port ---------------------------------------------------
