@@ -3,6 +3,15 @@
 #include "app/DiskLabels.h"
 #include "platform/Format.h"
 
+std::string DiskStoppedAnsweringText(uint64_t sector) {
+  // 硬盘在扇区 N 处停止响应，扫描已停止。(the disk stopped answering at sector N;
+  // the scan was stopped)
+  return StrFormat(
+      "\xD3\xB2\xC5\xCC\xD4\xDA\xC9\xC8\xC7\xF8 %llu \xB4\xA6\xCD\xA3\xD6\xB9\xCF\xEC\xD3\xA6\xA3\xAC"
+      "\xC9\xA8\xC3\xE8\xD2\xD1\xCD\xA3\xD6\xB9\xA1\xA3",
+      static_cast<unsigned long long>(sector));
+}
+
 CScan::CScan(const ScanPorts& ports)
     : m_view(ports.view),
       m_log(ports.disk.log),
@@ -80,16 +89,21 @@ CScan::StartResult CScan::OnStart() {
   setup.totalSectors = m_disk.TotalSectors(slot);
   setup.deviceSectors = m_disk.DeviceSectors(slot);
   setup.chart = m_pChart.get();
+  setup.firstSector = m_extras.firstSector;
+  setup.endSector = m_extras.endSector;
+  setup.resume = m_extras.resume;
+  setup.readings = m_extras.readings;
   setup.onEnded = [this](const RunResult& result) { OnRunEnded(result); };
   m_run.Start(std::move(setup));
   m_view.ShowRunning(true);
   return StartResult::kStarted;
 }
 
-void CScan::OnRunEnded(const RunResult&) {
+void CScan::OnRunEnded(const RunResult& result) {
   // On the worker's thread, after the report and the final percent.
   m_view.ShowRunning(false);
   m_view.OpenReport(m_run.ReportPath());
+  if (result.diskGone) m_view.ShowDiskStoppedAnswering(DiskStoppedAnsweringText(result.goneAtSector));
 }
 
 void CScan::OnStop() {

@@ -31,6 +31,10 @@ struct ScanPorts {
   std::string reportPath = kReportFile;
 };
 
+// What the window tells the user when the disk stopped answering at a
+// sector (code page 936).
+std::string DiskStoppedAnsweringText(uint64_t sector);
+
 class CScan {
  public:
   enum class State { Idle, Running, Stopping };
@@ -43,6 +47,16 @@ class CScan {
   // Handlers, called on the window's thread.
   void OnInitDialog();
   void OnSelchangeDisk(int selection);
+  // What the terminal adds to the next Start: a range of the disk, a
+  // stopped run to go on from, and the readings. The window sets none.
+  struct RunExtras {
+    uint64_t firstSector = 0;
+    uint64_t endSector = UINT64_MAX;
+    const RunState* resume = nullptr;
+    IRunReadings* readings = nullptr;
+  };
+  void SetRunExtras(const RunExtras& extras) { m_extras = extras; }
+
   // What Start came to: a run started, or why none did.
   enum class StartResult { kStarted, kNoDisk, kNotOpened, kEmpty };
   StartResult OnStart();
@@ -62,6 +76,9 @@ class CScan {
   void StopAndWait() { m_run.StopAndWait(); }
 
   const CDisk& Disk() const { return m_disk; }
+  // The disk, for reads of the front end's own after a run (none while a
+  // run goes on).
+  CDisk& DiskForReads() { return m_disk; }
   const CDriveIdentifier& Identifier() const { return m_ident; }
   const ScanRun& Run() const { return m_run; }
   CDrawPicModel* Chart() const { return m_pChart.get(); }
@@ -79,6 +96,7 @@ class CScan {
   CDisk m_disk;
   CDriveIdentifier m_ident;
   std::atomic<int32_t> m_nSelDisk{-1};
+  RunExtras m_extras;
   std::string m_strModelCopy;
   // Last: made after everything its worker uses, and gone first (it joins
   // the worker), so the worker never sees the rest of the window go.

@@ -28,4 +28,7 @@ class IScanView : public IRunDisplay {
   virtual void UpdateWindow() {}
   // The shell's open action on the report; failures are ignored.
   virtual void OpenReport(const std::string& file) = 0;
+  // The disk stopped answering during the run (it ended there): the user is
+  // told, with `text` (code page 936) naming the sector.
+  virtual void ShowDiskStoppedAnswering(const std::string& /*text*/) {}
 };

@@ -55,6 +55,17 @@ const std::string& CDriveIdentifier::GetModel(int i) const {
   return strModol[static_cast<std::size_t>(i)];
 }
 
+std::string ReadDriveSerial(IIdentifyNtPort& port, int n) {
+  std::unique_ptr<IIdentifyNtDrive> drive = port.OpenDrive(n);
+  if (!drive) return "";
+  // The device map flags ATAPI devices for the first four drives only.
+  const uint8_t deviceMap = drive->QueryIdeDeviceMap();
+  const bool atapi = n >= 0 && n < 4 && ((deviceMap >> n) & 0x10) != 0;
+  IdentifyBlock block{};
+  if (!drive->Identify(MakeIdentifyRequest(n, atapi ? kAtaIdentifyPacketDevice : kAtaIdentifyDevice), block)) return "";
+  return ExtractSerialText(block);
+}
+
 void CDriveIdentifier::RunNtPass(IIdentifyNtPort& port) {
   for (int n = 0; n < kNtDrives; ++n) {
     std::unique_ptr<IIdentifyNtDrive> drive = port.OpenDrive(n);

@@ -36,3 +36,9 @@ class CDriveIdentifier {
   void RunNtPass(IIdentifyNtPort& port);
   void Run9xPass(ISystemPort& system, IIdentify9xPort& port);
 };
+
+// The serial number of drive n, from identify data asked for as the NT-family
+// pass asks for it, for any drive number (the model table's four positions
+// do not limit it). Empty when the drive does not open, does not answer or
+// gives none.
+std::string ReadDriveSerial(IIdentifyNtPort& port, int n);

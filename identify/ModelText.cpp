@@ -5,6 +5,8 @@
 namespace {
 constexpr std::size_t kFieldOffset = 2 * kModelFieldFirstWord;  // byte 54
 static_assert(kFieldOffset + kModelFieldLength <= kIdentifyBlockSize);
+constexpr std::size_t kSerialOffset = 2 * kSerialFieldFirstWord;  // byte 20
+static_assert(kSerialOffset + kSerialFieldLength <= kFieldOffset);
 }  // namespace
 
 std::string ExtractModelText(const IdentifyBlock& block) {
@@ -31,4 +33,21 @@ IdentifyBlock IdentifyBlockFromModelField(const uint8_t* chars40) {
     block[kFieldOffset + 2 * i] = chars40[2 * i + 1];
   }
   return block;
+}
+
+std::string ExtractSerialText(const IdentifyBlock& block) {
+  std::string text;
+  for (std::size_t i = 0; i < kSerialFieldLength; ++i) {
+    // Characters pair up in words, the first in the high byte.
+    const uint8_t c = block[kSerialOffset + (i ^ 1)];
+    if (c == 0) break;
+    text += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  }
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+void PutSerialField(IdentifyBlock& block, const uint8_t* chars20) {
+  for (std::size_t i = 0; i < kSerialFieldLength; ++i) block[kSerialOffset + (i ^ 1)] = chars20[i];
 }

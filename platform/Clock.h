@@ -15,4 +15,8 @@ class IClock {
   // Milliseconds of a clock that never jumps, wrapping at 2^32.
   virtual uint32_t TimeGetTime() = 0;
   virtual LocalDate Today() = 0;
+  // Nanoseconds of the same never-jumping clock, for timing single reads.
+  virtual uint64_t NowNs() = 0;
+  // The wall clock: seconds since 1970-01-01 00:00 UTC.
+  virtual int64_t UtcSeconds() = 0;
 };

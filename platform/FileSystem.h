@@ -23,7 +23,12 @@ class IFileSystem {
   // Opens `path` for writing from its start, creating it or emptying the
   // regular file that is there. Null, with the reason in `error`, where that
   // cannot be done or `path` is a symbolic link or not a regular file.
-  virtual std::unique_ptr<IOutputFile> CreateOutputFile(const std::string& path, std::string* error) = 0;
+  //
+  // With `busy` given, the file is also locked for as long as it is open,
+  // before it is emptied: where another process holds it, nothing is
+  // changed, *busy is set and null returned (one run per log).
+  virtual std::unique_ptr<IOutputFile> CreateOutputFile(const std::string& path, std::string* error,
+                                                        bool* busy = nullptr) = 0;
   // Replaces the file at `path` as a whole: the bytes go to a new temporary
   // file beside it, made exclusively under an unpredictable name, which is
   // renamed over `path` only once complete. False, with the reason in

@@ -46,6 +46,22 @@ void ScanLog::Release() {
   WriteLocked(pending);
 }
 
+bool ScanLog::OpenLocked(bool* busy) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  *busy = false;
+  if (!m_opened) {
+    m_file = m_files.CreateOutputFile(m_path, &m_problem, busy);
+    // A log another run holds is left to it: not marked as tried, so that
+    // nothing of this process ever writes it.
+    if (*busy) return false;
+    m_opened = true;
+  }
+  m_held = false;
+  if (!m_pending.empty() && m_file) m_file->Write(m_pending);
+  m_pending.clear();
+  return m_file != nullptr;
+}
+
 std::string ScanLog::Problem() const {
   std::lock_guard<std::mutex> hold(m_lock);
   return m_problem;

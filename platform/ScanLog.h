@@ -31,6 +31,13 @@ class ScanLog {
   // Writes what a held log kept and goes on writing directly.
   void Release();
 
+  // Makes the file now, locked for this process as long as the log lives
+  // (one run per log), and releases a held log into it. False, with *busy
+  // set, when another process holds the log (nothing was changed); false
+  // with *busy clear when the file cannot be made (entries are dropped, as
+  // always: see Problem).
+  bool OpenLocked(bool* busy);
+
   // Why the file could not be made; empty while nothing failed.
   std::string Problem() const;
 

@@ -1,5 +1,6 @@
 #include "scan/ScanRun.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -9,6 +10,10 @@ namespace {
 constexpr uint16_t kBlockSectors = 128;
 constexpr size_t kBlockBytes = kBlockSectors * kSectorSize;  // 64 KB
 constexpr uint32_t kCells = 2484;
+// Consecutive failed reads after which the run checks that the disk still
+// answers at all: a long bad stretch is 64 failures of a disk that still
+// reads elsewhere, a vanished disk fails every read in microseconds.
+constexpr uint32_t kFailuresBeforeCheck = 64;
 // Unbuffered device reads need a sector-aligned buffer; a page keeps every
 // device's logical block size satisfied.
 constexpr std::align_val_t kBufferAlignment{4096};
@@ -85,10 +90,29 @@ void ScanRun::PushPercent(const std::string& text) {
 }
 
 void ScanRun::PaintCell(uint32_t color) {
+  if (m_cells.size() < kCells) m_cells += color == kBadCellColor ? kCellBad : kCellGood;
   CDrawPicModel* chart = m_setup->chart;
   if (chart == nullptr) return;
   // Beyond the map's last cell there is no room: the run goes on without it.
   if (!chart->PaintCell(m_nCell, color)) return;
+  m_display.InvalidateMap();
+}
+
+void ScanRun::PaintCellsBefore(const std::string& cells) {
+  m_cells = cells.substr(0, kCells);
+  CDrawPicModel* chart = m_setup->chart;
+  if (chart == nullptr || m_cells.empty()) return;
+  for (size_t i = 0; i < m_cells.size(); ++i) {
+    const auto cell = static_cast<int32_t>(i);
+    // The map draws its curves in order, curve i in cell i: a cell before
+    // the range keeps its place with a curve that is never shown.
+    if (m_cells[i] == kCellUnscanned) {
+      const int32_t index = chart->AddCurve(StrFormat("Unscanned%d", cell), kGoodCellColor);
+      chart->SetShown(index, 0);
+    } else {
+      chart->PaintCell(cell, m_cells[i] == kCellBad ? kBadCellColor : kGoodCellColor);
+    }
+  }
   m_display.InvalidateMap();
 }
 
@@ -101,29 +125,101 @@ void ScanRun::BadBlock(uint64_t sector) {
   m_boundary += m_cellSectors;
 }
 
+void ScanRun::Consumed(uint64_t sector, uint16_t count, bool ok) {
+  // When the block's outcome was known: the disk tells where it can (read
+  // ahead, that is before the block is taken here), else it is now.
+  const uint64_t ready = m_setup->disk.LastReadReadyNs();
+  const uint64_t now = ready != 0 ? ready : m_clock.NowNs();
+  const uint64_t ns = now > m_lastReadyNs ? now - m_lastReadyNs : 0;
+  m_lastReadyNs = now;
+  m_nextSector = sector + count;
+  if (m_setup->readings != nullptr) m_setup->readings->Block(sector, count, ok, ns, m_nCell);
+}
+
+void ScanRun::ReadWell(uint64_t sector, uint16_t count) {
+  m_failuresInARow = 0;
+  m_haveGood = true;
+  m_goodSector = sector;
+  m_goodCount = count;
+}
+
+bool ScanRun::StillAnswers(uint64_t failedAt, unsigned char* buffer) {
+  if (m_failuresInARow++ == 0) m_failuresFrom = failedAt;
+  const bool saysGone = m_setup->disk.LastReadError() == ReadError::kGone;
+  if (!saysGone && m_failuresInARow < kFailuresBeforeCheck) return true;
+  // A block that read well earlier in the run; with none yet, one in the
+  // middle of what the run covers.
+  uint64_t sector = m_goodSector;
+  uint16_t count = m_goodCount;
+  if (!m_haveGood) {
+    const uint64_t end = m_rangeEnd;
+    sector = (m_rangeFirst + (end - m_rangeFirst) / 2) / kBlockSectors * kBlockSectors;
+    count = static_cast<uint16_t>(end - sector < kBlockSectors ? end - sector : kBlockSectors);
+  }
+  if (count != 0 && m_setup->disk.ReadSectors(sector, count, buffer) != 0) {
+    ReadWell(sector, count);  // the disk answers: a bad stretch, the run goes on
+    return true;
+  }
+  m_gone = true;
+  m_goneAt = m_failuresFrom;
+  m_setup->disk.Log().WriteF("disk stopped answering at sector %llu", static_cast<unsigned long long>(m_goneAt));
+  return false;
+}
+
 uint32_t ScanRun::ScanDisk() {
   BlockBuffer buffer = NewBlockBuffer();
   const uint64_t total = m_setup->totalSectors;
-  const uint64_t first = m_setup->firstSector;
+  const uint64_t device = m_setup->deviceSectors;
+  const RunState* resume = m_setup->resume;
   m_cellSectors = total / kCells;
-  // A run that starts inside the disk takes the cell and the boundary a whole
-  // run has there: cell k is painted by the first block that starts at or
-  // after (k + 1) C, so the blocks before `first` painted every cell whose
-  // boundary lies at or before first - 128.
-  const uint64_t before = first >= kBlockSectors && m_cellSectors > 0 ? (first - kBlockSectors) / m_cellSectors : 0;
-  m_nCell = m_cellSectors == 0 ? (first > 0 ? 1 : 0) : static_cast<int32_t>(before < kCells ? before : kCells);
-  m_boundary = m_cellSectors * (static_cast<uint64_t>(m_nCell) + 1);
-  const uint64_t rangeMb = total > first ? (total - first) >> 11 : 0;
   m_nBadCount = 0;
+  m_elapsedBeforeMs = 0;
+  if (resume != nullptr) {
+    m_rangeFirst = resume->firstSector;
+    m_rangeEnd = std::min(resume->endSector, device);
+    m_nCell = resume->cell;
+    m_boundary = resume->boundary;
+    m_nBadCount = resume->badCount;
+    m_nScanPos = resume->scanPosition;
+    m_elapsedBeforeMs = resume->elapsedMs;
+    PaintCellsBefore(resume->cells);
+  } else {
+    m_rangeFirst = m_setup->firstSector / kBlockSectors * kBlockSectors;
+    const uint64_t end = m_setup->endSector >= device
+                             ? device
+                             : (m_setup->endSector + kBlockSectors - 1) / kBlockSectors * kBlockSectors;
+    m_rangeEnd = std::min(end, device);
+    // A run that starts inside the disk takes the cell and the boundary a
+    // whole run has there: cell k is painted by the first block that starts
+    // at or after (k + 1) C, so the blocks before `first` painted every cell
+    // whose boundary lies at or before first - 128.
+    const uint64_t first = m_rangeFirst;
+    const uint64_t before = first >= kBlockSectors && m_cellSectors > 0 ? (first - kBlockSectors) / m_cellSectors : 0;
+    m_nCell = m_cellSectors == 0 ? (first > 0 ? 1 : 0) : static_cast<int32_t>(before < kCells ? before : kCells);
+    m_boundary = m_cellSectors * (static_cast<uint64_t>(m_nCell) + 1);
+    PaintCellsBefore(std::string(static_cast<size_t>(m_nCell), kCellUnscanned));
+  }
+  // Where this run reads: its range's whole cylinders (the map, the labels
+  // and the percent follow them), then the device's tail within the range.
+  const uint64_t first = resume != nullptr ? resume->nextSector : m_rangeFirst;
+  const uint64_t mainStop = std::min(total, m_rangeEnd);
+  const uint64_t percentSpan = mainStop > m_rangeFirst ? mainStop - m_rangeFirst : 0;
+  const uint64_t rangeMb = mainStop > first ? (mainStop - first) >> 11 : 0;
   m_strPercentShown.clear();
   m_stopped = false;
+  m_failuresInARow = 0;
+  m_haveGood = false;
+  m_gone = false;
+  m_nextSector = first;
+  m_startedUtc = m_clock.UtcSeconds();
+  m_lastReadyNs = m_clock.NowNs();
   // The main loop and then the tail read one stream of blocks, each where
-  // the last one ended, from `first` to the device's end: the disk is told,
+  // the last one ended, from `first` to the range's end: the disk is told,
   // so that the next blocks can be on their way while one is taken. Their
   // data is never looked at.
-  m_setup->disk.ExpectSequentialReads(first, m_setup->deviceSectors, StreamData::kDiscarded);
+  m_setup->disk.ExpectSequentialReads(first, m_rangeEnd, StreamData::kDiscarded);
 
-  for (uint64_t off = first; off < total; off += kBlockSectors) {
+  for (uint64_t off = first; off < mainStop; off += kBlockSectors) {
     m_nScanPos = off;
     const uint32_t elapsed = (m_clock.TimeGetTime() - m_dwStartTick) / 1000;
     const uint32_t divisor = elapsed + 1;
@@ -133,12 +229,21 @@ uint32_t ScanRun::ScanDisk() {
     }
 
     m_nLastRead = static_cast<int32_t>(m_setup->disk.ReadSectors(off, kBlockSectors, buffer.get()));
-    PushPercent(StrFormat("%llu", static_cast<unsigned long long>(off * 100 / total)));
+    Consumed(off, kBlockSectors, m_nLastRead != 0);
+    PushPercent(StrFormat("%llu", static_cast<unsigned long long>((off - m_rangeFirst) * 100 / percentSpan)));
 
     if (m_nLastRead == 0) {
       BadBlock(off);
+      if (!StillAnswers(off, buffer.get())) {
+        // Ends as a stop would: the report covers what was read before the
+        // failures began.
+        m_nScanPos = m_goneAt;
+        m_stopped = true;
+        break;
+      }
       continue;
     }
+    ReadWell(off, kBlockSectors);
     // A good read paints the green cell of every boundary at or before its
     // start. With cells of 128 sectors or more that is at most one; smaller
     // cells can have several boundaries within one block. With no cell size
@@ -162,7 +267,7 @@ uint32_t ScanRun::ScanDisk() {
   // to the device's end.
   if (!m_stopped) {
     const uint64_t mainEnd = total == 0 ? 0 : ((total - 1) / kBlockSectors + 1) * kBlockSectors;
-    ReadTail(mainEnd > first ? mainEnd : first, buffer.get());
+    ReadTail(std::max(mainEnd, first), buffer.get());
   }
   // Nothing read ahead is still in flight when the report is written.
   m_setup->disk.EndSequentialReads();
@@ -171,7 +276,7 @@ uint32_t ScanRun::ScanDisk() {
 }
 
 void ScanRun::ReadTail(uint64_t from, unsigned char* buffer) {
-  const uint64_t end = m_setup->deviceSectors;
+  const uint64_t end = m_rangeEnd;
   for (uint64_t off = from; off < end; off += kBlockSectors) {
     if (m_bStop) {
       m_stopped = true;
@@ -180,7 +285,17 @@ void ScanRun::ReadTail(uint64_t from, unsigned char* buffer) {
     const auto count = static_cast<uint16_t>(end - off < kBlockSectors ? end - off : kBlockSectors);
     // The map, the labels and the percent keep following the whole-cylinder
     // total; a failed read here counts like any other.
-    if (m_setup->disk.ReadSectors(off, count, buffer) == 0) BadBlock(off);
+    const bool ok = m_setup->disk.ReadSectors(off, count, buffer) != 0;
+    Consumed(off, count, ok);
+    if (ok) {
+      ReadWell(off, count);
+      continue;
+    }
+    BadBlock(off);
+    if (!StillAnswers(off, buffer)) {
+      m_stopped = true;
+      return;
+    }
   }
 }
 
@@ -204,8 +319,10 @@ bool ScanRun::WriteReport(bool noBadSectors) {
 
 void ScanRun::EndOfRun() {
   // The report's scan time is this run's own, taken now: not the text of the
-  // last cell boundary, nor one left from an earlier run.
-  const std::string elapsedText = DurationText((m_clock.TimeGetTime() - m_dwStartTick) / 1000);
+  // last cell boundary, nor one left from an earlier run (a resumed run's
+  // adds the time of the runs before it).
+  const uint64_t runMs = m_clock.TimeGetTime() - m_dwStartTick;
+  const std::string elapsedText = DurationText(static_cast<uint32_t>((m_elapsedBeforeMs + runMs) / 1000));
   {
     std::lock_guard<std::mutex> hold(m_lock);
     m_strElapsed = elapsedText;
@@ -222,6 +339,25 @@ void ScanRun::EndOfRun() {
     m_result.badCount = m_nBadCount;
     m_result.scanPosition = m_nScanPos;
     m_result.stopped = m_stopped;
+    m_result.diskGone = m_gone;
+    m_result.goneAtSector = m_goneAt;
+    m_result.firstSector = m_rangeFirst;
+    // A run that stopped goes on at the block the loop did not read; after
+    // a whole run, at the range's end.
+    m_result.nextSector = m_gone ? m_goneAt : m_stopped ? m_nextSector : m_rangeEnd;
+    m_result.startedUtc = m_startedUtc;
+    m_result.endedUtc = m_clock.UtcSeconds();
+    m_result.elapsedMs = runMs;
+    RunState& state = m_result.state;
+    state.firstSector = m_rangeFirst;
+    state.endSector = m_rangeEnd;
+    state.nextSector = m_result.nextSector;
+    state.cell = m_nCell;
+    state.boundary = m_boundary;
+    state.badCount = m_nBadCount;
+    state.cells = m_cells;
+    state.scanPosition = m_nScanPos;
+    state.elapsedMs = m_elapsedBeforeMs + runMs;
     result = m_result;
   }
   if (m_setup->onEnded) m_setup->onEnded(result);

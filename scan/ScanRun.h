@@ -19,6 +19,7 @@
 #include "disk/CDisk.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "scan/ScanReadings.h"
 #include "scan/ScanReport.h"
 
 // What a run shows while it goes. Called on the worker's thread: an
@@ -37,14 +38,49 @@ class IRunDisplay {
   virtual void InvalidateMap() = 0;
 };
 
+// Where a run stood when it ended: what a later run needs to go on as if
+// the two were one.
+struct RunState {
+  uint64_t firstSector = 0;  // where the range began
+  uint64_t endSector = 0;    // where it ends (exclusive)
+  uint64_t nextSector = 0;   // the first block not consumed
+  int32_t cell = 0;          // the next map cell
+  uint64_t boundary = 0;     // the next cell boundary
+  uint32_t badCount = 0;
+  // The map cells so far, in order, one letter each: G green, R red, and U
+  // for a cell before the range (left empty). At most the map's 2484.
+  std::string cells;
+  uint64_t scanPosition = 0;  // what the report's scanned area names
+  uint64_t elapsedMs = 0;     // all runs' time together
+};
+
+constexpr char kCellGood = 'G';
+constexpr char kCellBad = 'R';
+constexpr char kCellUnscanned = 'U';
+
 // How a run ended.
 struct RunResult {
   bool clean = true;          // no read failed
   uint32_t badCount = 0;      // failed reads (64 KB, or less at the device's end)
   uint64_t scanPosition = 0;  // the block of the main loop's last pass
-  bool stopped = false;       // ended by a stop request
+  bool stopped = false;       // ended by a stop request (or because the disk went)
+  // The disk stopped answering: reads kept failing and one that had read
+  // well before failed too (or the device said it was gone). The run then
+  // ends as if stopped, at the sector where the failures began.
+  bool diskGone = false;
+  uint64_t goneAtSector = 0;
+  // Where the run began and the first block it did not consume (the
+  // device's end after a whole run), for a later run to go on from.
+  uint64_t firstSector = 0;
+  uint64_t nextSector = 0;
+  // The wall clock at Start and at the end, and the time between.
+  int64_t startedUtc = 0;
+  int64_t endedUtc = 0;
+  uint64_t elapsedMs = 0;
   bool reportWritten = false;
   std::string reportProblem;  // why not, when it was not
+  // Everything a later run needs to go on (--resume).
+  RunState state;
 };
 
 // What Start hands a run: the disk as it was selected then. A selection
@@ -60,8 +96,19 @@ struct RunSetup {
   uint64_t totalSectors = 0;
   uint64_t deviceSectors = 0;
   CDrawPicModel* chart = nullptr;  // the map; null paints nothing
-  // Where the run starts (0: the whole disk); a multiple of 128.
+  // The range of the run, [firstSector, endSector), in whole blocks of 128
+  // sectors (firstSector rounded down, endSector up): the whole disk by
+  // default. A run inside the disk paints the cells it covers where a
+  // whole run would, with the cell and boundary a whole run has at
+  // firstSector.
   uint64_t firstSector = 0;
+  uint64_t endSector = UINT64_MAX;
+  // A run that goes on from where an earlier one stopped; its range is then
+  // the earlier one's.
+  const RunState* resume = nullptr;
+  // Told every block as the run consumes it (read times, for the
+  // readings); none by default.
+  IRunReadings* readings = nullptr;
   // Called on the worker's thread once the report is written and the percent
   // field reads 100: the window's own end of the run.
   std::function<void(const RunResult&)> onEnded;
@@ -108,8 +155,18 @@ class ScanRun {
  private:
   friend int ScanThreadProc(ScanRun* run);
   void PaintCell(uint32_t color);
+  // The map's cells before the run's first one: a resumed run's, or empty
+  // places for the cells before a range.
+  void PaintCellsBefore(const std::string& cells);
   void PushPercent(const std::string& text);
   void BadBlock(uint64_t sector);
+  // After a failed read: whether the disk still answers. A run of failures
+  // (or a device saying it is gone) is checked by reading again a block
+  // that read well; a disk that fails that too has gone.
+  bool StillAnswers(uint64_t failedAt, unsigned char* buffer);
+  void ReadWell(uint64_t sector, uint16_t count);
+  // Tells the readings about a block just consumed.
+  void Consumed(uint64_t sector, uint16_t count, bool ok);
   // Reads the device past the whole cylinders, from `from` to its end.
   void ReadTail(uint64_t from, unsigned char* buffer);
   void EndOfRun();
@@ -138,6 +195,22 @@ class ScanRun {
   std::string m_strPercent;
   std::string m_strPercentShown;  // what the percent field shows now (worker only)
   bool m_stopped = false;         // worker only
+  // The vanishing-disk check (worker only).
+  uint32_t m_failuresInARow = 0;
+  uint64_t m_failuresFrom = 0;  // where the current run of failures began
+  bool m_haveGood = false;
+  uint64_t m_goodSector = 0;  // a block that read well, and its length
+  uint16_t m_goodCount = 0;
+  bool m_gone = false;
+  uint64_t m_goneAt = 0;
+  // Per-block timing (worker only): when the previous block's result came.
+  uint64_t m_lastReadyNs = 0;
+  uint64_t m_nextSector = 0;
+  int64_t m_startedUtc = 0;
+  uint64_t m_rangeFirst = 0;
+  uint64_t m_rangeEnd = 0;
+  uint64_t m_elapsedBeforeMs = 0;  // of the runs a resumed one goes on from
+  std::string m_cells;             // G, R, U as in RunState
   RunResult m_result;
 };
 

@@ -1,11 +1,15 @@
 #include "app/linux/LinuxMachine.h"
 
+#include "app/linux/OutputDir.h"
 #include "identify/linux/IdentifyLinux.h"
 #include "platform/linux/DriveList.h"
 
-LinuxMachine::LinuxMachine(const std::vector<std::string>& givenPaths, uint32_t queueDepth)
+LinuxMachine::LinuxMachine(const std::vector<std::string>& givenPaths, const std::string& outputDir,
+                           uint32_t queueDepth)
     : m_drives(DriveList(givenPaths)),
-      m_log(m_files, kLogFile, /*held=*/true),
+      m_reportPath(InOutputDir(outputDir, kReportFile)),
+      m_logPath(InOutputDir(outputDir, kLogFile)),
+      m_log(m_files, m_logPath, /*held=*/true),
       m_io(m_drives),
       m_locator(m_drives),
       m_identify(MakeLinuxIdentifyPort(m_drives)) {

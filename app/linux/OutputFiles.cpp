@@ -31,21 +31,77 @@ struct IconvCloser {
 
 }  // namespace
 
-std::string OutputPathProblem(const std::string& path, const std::vector<std::string>& devices) {
+namespace {
+
+// What a path is, for comparing outputs with each other and with devices.
+struct Identity {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string resolved;  // the directory resolved and the name, for a file not made yet
+};
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The output's identity (of the path itself, a link not followed), and the
+// reason it cannot take an output ("" when it can).
+std::string IdentifyOutput(const NamedOutput& out, Identity& id) {
+  std::string problem;
   struct stat st {};
-  if (stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return "it exists and is not a regular file";
-    for (const std::string& device : devices) {
-      struct stat dev {};
-      if (stat(device.c_str(), &dev) == 0 && dev.st_dev == st.st_dev && dev.st_ino == st.st_ino)
-        return "it is a disk to be scanned";
-    }
+  if (lstat(out.path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode))
+      problem = "it is a symbolic link";
+    else if (!S_ISREG(st.st_mode))
+      problem = "it exists and is not a regular file";
+    id.exists = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+  } else if (errno != ENOENT) {
+    problem = std::strerror(errno);
   }
-  const std::string dir = ParentDirectory(path);
+  const std::string dir = ParentDirectory(out.path);
+  std::unique_ptr<char, decltype(&std::free)> real(realpath(dir.c_str(), nullptr), &std::free);
+  if (!real) return dir + ": " + std::strerror(errno);
+  id.resolved = std::string(real.get()) + "/" + BaseName(out.path);
+  if (!problem.empty()) return problem;
   struct stat d {};
   if (stat(dir.c_str(), &d) != 0) return dir + ": " + std::strerror(errno);
   if (!S_ISDIR(d.st_mode)) return dir + " is not a directory";
   if (access(dir.c_str(), W_OK | X_OK) != 0) return dir + ": " + std::strerror(errno);
+  return "";
+}
+
+bool SameFile(const Identity& a, const Identity& b) {
+  if (a.exists && b.exists) return a.device == b.device && a.inode == b.inode;
+  return a.resolved == b.resolved;
+}
+
+}  // namespace
+
+std::string OutputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& devices) {
+  std::vector<Identity> ids(outputs.size());
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const std::string why = IdentifyOutput(outputs[i], ids[i]);
+    if (!why.empty() && outputs[i].checked)
+      return "cannot write " + outputs[i].path + " (" + outputs[i].what + "): " + why;
+  }
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    for (size_t j = 0; j < i; ++j)
+      if (SameFile(ids[i], ids[j]))
+        return outputs[j].what + " and " + outputs[i].what + " name the same file, " + ids[i].resolved;
+    if (!ids[i].exists || !outputs[i].checked) continue;
+    // An image file being scanned must never be overwritten (a device could
+    // not be an output: it is no regular file).
+    for (const std::string& device : devices) {
+      struct stat dev {};
+      if (stat(device.c_str(), &dev) == 0 && S_ISREG(dev.st_mode) && dev.st_dev == ids[i].device &&
+          dev.st_ino == ids[i].inode)
+        return "cannot write " + outputs[i].path + " (" + outputs[i].what + "): it is a disk to be scanned";
+    }
+  }
   return "";
 }
 
@@ -64,11 +120,14 @@ std::string AbsolutePath(const std::string& path) {
 std::string WhyNotWritable(const std::string& file) {
   const std::string where = AbsolutePath(file);
   struct stat st {};
-  if (stat(file.c_str(), &st) == 0) {
+  if (lstat(file.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) return where + " is a symbolic link (never written through)";
     if (S_ISDIR(st.st_mode)) return where + " is a directory";
+    if (!S_ISREG(st.st_mode)) return where + " is not a regular file";
     if (access(file.c_str(), W_OK) != 0) return where + ": " + std::strerror(errno);
-  } else if (access(".", W_OK | X_OK) != 0) {
-    return "cannot create files in " + CurrentDirectory() + ": " + std::strerror(errno);
+  } else if (const std::string dir = ParentDirectory(file); access(dir.c_str(), W_OK | X_OK) != 0) {
+    return "cannot create files in " + (dir == "." ? CurrentDirectory() : AbsolutePath(dir)) + ": " +
+           std::strerror(errno);
   }
   return "writing " + where + " failed (is the disk full?)";
 }

@@ -8,11 +8,23 @@
 
 #include "platform/FileSystem.h"
 
-// Why PATH cannot take an output file, or "" when it can. An existing file
-// may be replaced only when it is a regular file and none of the DEVICES
-// (an image file being scanned must never be overwritten); its directory
-// must exist and be writable.
-std::string OutputPathProblem(const std::string& path, const std::vector<std::string>& devices);
+// A file the run is to write, as the command line (or the program) names it.
+struct NamedOutput {
+  std::string what;  // "--map", "the report" ...
+  std::string path;
+  // Checked now: a problem with it refuses the run. The report and the log
+  // are not (the run goes on without them and says so), but no other
+  // output may be one of them.
+  bool checked = true;
+};
+
+// Why the outputs cannot be written as given, or "" when they can. Each
+// checked one must be a regular file (not a symbolic link, a device or a
+// FIFO) or not exist yet, in a writable directory, and must not be a disk
+// being scanned (DEVICES); no two outputs may be the same file, however
+// spelt. Files are compared by identity: device and inode where they exist,
+// the resolved directory and name where they do not.
+std::string OutputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& devices);
 
 // The bad-block list: the start sectors, one decimal number and "\n" per
 // line (nothing for none).
@@ -21,7 +33,7 @@ std::string BadListText(const std::vector<uint64_t>& startSectors);
 // PATH made absolute against the current directory (not resolved further).
 std::string AbsolutePath(const std::string& path);
 
-// Why FILE in the current directory could not be written, for a message.
+// Why FILE could not be written, for a message.
 std::string WhyNotWritable(const std::string& file);
 
 // Code page 936 (GBK) bytes as UTF-8, or "" when they cannot be converted.

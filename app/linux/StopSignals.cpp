@@ -18,6 +18,7 @@ sigset_t StopSet() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 }  // namespace
@@ -29,6 +30,9 @@ StopSignals::StopSignals() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or a dropped ssh session stops the run the same way:
+  // the report is still written.
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 int StopSignals::Received() const { return g_stopSignal.load(std::memory_order_relaxed); }

@@ -1,5 +1,5 @@
 #pragma once
-// SIGINT and SIGTERM as the Stop button: the handler only notes the signal;
+// SIGINT, SIGTERM and SIGHUP as the Stop button: the handler only notes the signal;
 // the main thread asks for it and stops the run.
 class StopSignals {
  public:

@@ -10,8 +10,12 @@
 
 #include "app/linux/Args.h"
 #include "app/linux/Commands.h"
+#include "app/linux/ListDisks.h"
+#include "app/linux/TerminalIo.h"
 
 int main(int argc, char** argv) {
+  PrepareProcess();
+  HoldResizeSignals();  // before any thread starts
   Options options;
   std::string error;
   if (!ParseArgs(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
@@ -20,6 +24,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(UsageText(), stdout);
+    return kExitClean;
+  }
+  if (options.version) {
+    std::fputs(VersionText(), stdout);
     return kExitClean;
   }
   return options.list ? ListDisks(options) : ScanOneDisk(options);

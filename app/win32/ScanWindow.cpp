@@ -238,6 +238,14 @@ void CScanWindow::Apply(const ViewUpdate& update) {
     case ViewUpdate::Kind::Show:
       if (m_hWnd) ::ShowWindow(::GetDlgItem(m_hWnd, update.controlId), update.flag ? SW_SHOW : SW_HIDE);
       break;
+    case ViewUpdate::Kind::MessageBox: {
+      // Modal on the window, with the window's own title: the window waits
+      // for the user, the worker (which has ended) does not.
+      wchar_t title[128] = {};
+      if (m_hWnd) ::GetWindowTextW(m_hWnd, title, 128);
+      ::MessageBoxW(m_hWnd, WideFromGbk(update.text).c_str(), title, MB_OK | MB_ICONWARNING);
+      break;
+    }
     case ViewUpdate::Kind::ShellOpen:
       ::ShellExecuteA(nullptr, nullptr, update.text.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
       break;
@@ -297,6 +305,10 @@ void CScanWindow::ShowRunning(bool running) {
     ShowControl(IDC_STOP, false);
     ShowControl(IDC_START, true);
   }
+}
+
+void CScanWindow::ShowDiskStoppedAnswering(const std::string& text) {
+  Submit(ViewUpdate{ViewUpdate::Kind::MessageBox, 0, false, text});
 }
 
 void CScanWindow::OpenReport(const std::string& file) {

@@ -65,6 +65,7 @@ class CScanWindow final : public CMappedDialog<CScanWindow>, public IScanView {
   void InvalidateMap() override;
   void UpdateWindow() override;
   void OpenReport(const std::string& file) override;
+  void ShowDiskStoppedAnswering(const std::string& text) override;
 
   static std::span<const MessageEntry> MessageMap();
   static std::span<const CommandEntry> CommandMap();

@@ -12,11 +12,11 @@
 #include <vector>
 
 struct ViewUpdate {
-  enum class Kind { SetText, Enable, Show, ShellOpen };
+  enum class Kind { SetText, Enable, Show, ShellOpen, MessageBox };
   Kind kind;
   int controlId;     // SetText, Enable, Show
   bool flag;         // Enable, Show
-  std::string text;  // SetText (code page 936), ShellOpen (file name)
+  std::string text;  // SetText, MessageBox (code page 936), ShellOpen (file name)
 
   bool operator==(const ViewUpdate&) const = default;
 };

@@ -64,8 +64,10 @@ DeviceHandle LinuxDeviceIo::OpenDrive(int number) {
   const std::string& path = m_drives[static_cast<size_t>(number)];
   // Read-only, always. Unbuffered like the Windows device; file systems such
   // as tmpfs refuse O_DIRECT, and there a plain read-only open serves.
-  int fd = m_sys.open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-  if (fd < 0 && errno == EINVAL) fd = m_sys.open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO (or a device that would wait) given as a disk must
+  // not hang the open; it is told apart right after and refused.
+  int fd = m_sys.open(path.c_str(), O_RDONLY | O_DIRECT | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == EINVAL) fd = m_sys.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     m_openErrors[number] = std::strerror(errno);
     return kInvalidDevice;
@@ -75,10 +77,13 @@ DeviceHandle LinuxDeviceIo::OpenDrive(int number) {
   file.path = path;
   if (fstat(fd, &st) != 0 || !SizeOf(fd, st, file.size)) {
     // Opened, but nothing we can read as a disk (a directory, a pipe ...).
-    m_openErrors[number] = "not a block device or image file";
+    m_openErrors[number] = "not a disk (neither a block device nor an image file)";
     ::close(fd);
     return kInvalidDevice;
   }
+  // Reads of a disk wait for the disk.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   file.removable = IsRemovable(st);
   int logical = 0;
   if (S_ISBLK(st.st_mode) && ioctl(fd, BLKSSZGET, &logical) == 0 && logical > 0)

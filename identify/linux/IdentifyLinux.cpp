@@ -22,8 +22,8 @@
 //
 // Devices that do not speak ATA (loop, virtio, SCSI, USB bridges without ATA
 // pass-through) reject the request and keep an empty model. An NVMe device has
-// no SCSI generic interface; for it the model number of the identify
-// controller data is used, which is the same kind of field. No other source of
+// no SCSI generic interface; for it the model and serial numbers of the
+// identify controller data are used, which are the same kind of fields. No other source of
 // model names (sysfs, udev) is consulted.
 
 namespace {
@@ -33,6 +33,7 @@ constexpr uint32_t kNvmeTimeoutMs = 10000;
 constexpr uint8_t kNvmeAdminIdentify = 0x06;
 constexpr uint32_t kNvmeCnsController = 1;
 constexpr std::size_t kNvmeIdentifySize = 4096;
+constexpr std::size_t kNvmeSerialOffset = 4;  // SN, bytes 4 to 23
 constexpr std::size_t kNvmeModelOffset = 24;  // MN, bytes 24 to 63
 
 class UniqueFd {
@@ -109,6 +110,7 @@ class LinuxIdentifyDrive final : public IIdentifyNtDrive {
     // Negative is an ioctl error, positive an NVMe status: both are failures.
     if (::ioctl(fd_.get(), NVME_IOCTL_ADMIN_CMD, &cmd) != 0) return false;
     block = IdentifyBlockFromModelField(data + kNvmeModelOffset);
+    PutSerialField(block, data + kNvmeSerialOffset);
     return true;
   }
 

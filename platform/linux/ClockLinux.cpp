@@ -15,3 +15,11 @@ LocalDate LinuxClock::Today() {
   localtime_r(&now, &local);
   return LocalDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
+
+uint64_t LinuxClock::NowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000 + static_cast<uint64_t>(now.tv_nsec);
+}
+
+int64_t LinuxClock::UtcSeconds() { return static_cast<int64_t>(time(nullptr)); }

@@ -6,4 +6,6 @@ class LinuxClock : public IClock {
  public:
   uint32_t TimeGetTime() override;
   LocalDate Today() override;
+  uint64_t NowNs() override;
+  int64_t UtcSeconds() override;
 };

@@ -1,6 +1,7 @@
 #include "platform/linux/FileSystemLinux.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,7 +83,8 @@ class LinuxOutputFile : public IOutputFile {
 
 }  // namespace
 
-std::unique_ptr<IOutputFile> LinuxFileSystem::CreateOutputFile(const std::string& path, std::string* error) {
+std::unique_ptr<IOutputFile> LinuxFileSystem::CreateOutputFile(const std::string& path, std::string* error,
+                                                               bool* busy) {
   const std::string problem = ExistingPathProblem(path);
   if (!problem.empty()) {
     SetError(error, problem);
@@ -99,6 +101,15 @@ std::unique_ptr<IOutputFile> LinuxFileSystem::CreateOutputFile(const std::string
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     SetError(error, "it exists and is not a regular file");
     return nullptr;
+  }
+  if (busy != nullptr) {
+    *busy = false;
+    // Held until the file is closed; the lock goes with the process.
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+      *busy = errno == EWOULDBLOCK;
+      SetError(error, *busy ? "it is in use by another run" : ErrnoText());
+      return nullptr;
+    }
   }
   const int flags = ::fcntl(fd.Get(), F_GETFL);
   if (::ftruncate(fd.Get(), 0) != 0 || flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {

@@ -70,7 +70,11 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<IOutputFile> Win32FileSystem::CreateOutputFile(const std::string& path, std::string* error) {
+std::unique_ptr<IOutputFile> Win32FileSystem::CreateOutputFile(const std::string& path, std::string* error,
+                                                               bool* busy) {
+  // Opened for writing with read sharing only: while it is open no other
+  // process can open it to write, which is the lock.
+  if (busy != nullptr) *busy = false;
   const std::string problem = ExistingPathProblem(path);
   if (!problem.empty()) {
     SetError(error, problem);
@@ -79,7 +83,9 @@ std::unique_ptr<IOutputFile> Win32FileSystem::CreateOutputFile(const std::string
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    SetError(error, ErrorText(::GetLastError()));
+    const DWORD code = ::GetLastError();
+    if (busy != nullptr) *busy = code == ERROR_SHARING_VIOLATION;
+    SetError(error, code == ERROR_SHARING_VIOLATION ? "it is in use by another run" : ErrorText(code));
     return nullptr;
   }
   if (::GetFileType(h) != FILE_TYPE_DISK) {

@@ -6,6 +6,7 @@
 // Reparse points (links) and anything but a plain file are refused.
 class Win32FileSystem : public IFileSystem {
  public:
-  std::unique_ptr<IOutputFile> CreateOutputFile(const std::string& path, std::string* error) override;
+  std::unique_ptr<IOutputFile> CreateOutputFile(const std::string& path, std::string* error,
+                                                bool* busy = nullptr) override;
   bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) override;
 };

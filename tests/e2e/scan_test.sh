@@ -182,7 +182,7 @@ if [[ $mode == loop ]]; then
 	# --- the live map on a terminal --------------------------------------------
 	d=$work/tty
 	mkdir -p "$d"
-	(cd "$d" && script -qec "stty rows 40 cols 100; '$scan' '$dev'" /dev/null >"$d/out" 2>&1)
+	(cd "$d" && TERM=xterm-256color script -qec "stty rows 40 cols 100; '$scan' '$dev'" /dev/null >"$d/out" 2>&1)
 	check_eq "on a terminal: exit 0" 0 "$?"
 	check "on a terminal: the status line shows 100% and the captions" \
 		grep -qa "progress 100%  time [0-9:]*  speed [0-9]* M/s  remaining .*  bad blocks 0" "$d/out"
@@ -195,7 +195,14 @@ lines = [l for l in last.split("\n") if "\u2580" in l][:23]
 assert len(lines) == 23 and all(l.count("\u2580") == 54 for l in lines), "map shape"
 assert "38;2;41;178;49m" in last and "48;2;41;178;49m" in last, "green cells"
 ' "$d/out"
-	check "on a terminal: the frame is redrawn in place (cursor up 24 lines)" grep -qa $'\x1b\[24A' "$d/out"
+	check "on a terminal: the frame is redrawn in place (lines put at their places on the alternate screen, no line end)" \
+		python3 -c '
+import sys
+text = open(sys.argv[1], encoding="utf-8").read()
+live = text[text.index("\x1b[?1049h"):text.index("\x1b[?1049l")]
+assert "\n" not in live and "\r" not in live, "a line end while drawing"
+assert live.count("\x1b[2;1H") >= 2, "the status line drawn once"
+' "$d/out"
 
 	# --- a report that cannot be written ---------------------------------------
 	d=$work/noreport
@@ -302,7 +309,7 @@ if [[ $mode == faults ]]; then
 	d=$work/tty
 	mkdir -p "$d"
 	tdev=$(make_fault_device 80000 "5000-5000" "") || fail_test "cannot make a small fault device"
-	(cd "$d" && script -qec "stty rows 40 cols 100; '$scan' '$tdev'" /dev/null >"$d/out" 2>&1)
+	(cd "$d" && TERM=xterm-256color script -qec "stty rows 40 cols 100; '$scan' '$tdev'" /dev/null >"$d/out" 2>&1)
 	check_eq "on a terminal, with a bad block: exit 1" 1 "$?"
 	check "on a terminal: a cell is drawn orange-red" grep -qaE '(38|48);2;255;101;66m' "$d/out"
 	check "on a terminal: the status line counts 1 bad block" grep -qa "bad blocks 1" "$d/out"

@@ -59,13 +59,13 @@ ReadResult FakeDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buff
   ReadResult result;
   for (const SectorRange& r : drive->bad)
     if (r.Overlaps(read.sector, count)) read.ok = false;
-  if (read.sector >= drive->goneFrom) {
+  if (onRead) onRead(read);  // may make the drive go
+  if (drive->gone) {
     read.ok = false;
-    result.error = ReadError::kGone;
+    result.error = drive->goneSaysSo ? ReadError::kGone : ReadError::kMedia;
   } else if (!read.ok) {
     result.error = ReadError::kMedia;
   }
-  if (onRead) onRead(read);
   for (const SectorRange& r : drive->slow)
     if (r.Overlaps(read.sector, count) && sleeper) sleeper(drive->slowMs);
   if (recordReads) {

@@ -29,8 +29,10 @@ struct FakeDrive {
   std::vector<SectorRange> bad;
   std::vector<SectorRange> slow;
   uint32_t slowMs = 0;  // passed to the sleeper for each read over a slow range
-  // Reads from this sector on fail as if the device had gone.
-  uint64_t goneFrom = UINT64_MAX;
+  // Every read fails once the drive has gone: as a device that says so
+  // (ENODEV), or with plain media errors (a dead backing, a hung bridge).
+  bool gone = false;
+  bool goneSaysSo = true;
 
   uint64_t Bytes() const {
     return sizeBytes != 0 ? sizeBytes : static_cast<uint64_t>(cylinders) * heads * sectorsPerTrack * bytesPerSector;

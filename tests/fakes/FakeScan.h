@@ -16,8 +16,12 @@ class FakeClock : public IClock {
  public:
   std::atomic<uint32_t> now{0};
   LocalDate today{2007, 12, 1};
+  std::atomic<int64_t> utc{1194048000};  // 2007-11-03 00:00 UTC
   uint32_t TimeGetTime() override { return now.load(); }
   LocalDate Today() override { return today; }
+  // The same clock as TimeGetTime, in nanoseconds.
+  uint64_t NowNs() override { return uint64_t{now.load()} * 1000000; }
+  int64_t UtcSeconds() override { return utc.load(); }
 };
 
 // The labels of the scan window, by what they show.
@@ -56,6 +60,10 @@ class FakeScanView : public IScanView {
     std::lock_guard<std::mutex> hold(lock);
     opened.push_back(file);
   }
+  void ShowDiskStoppedAnswering(const std::string& text) override {
+    std::lock_guard<std::mutex> hold(lock);
+    goneText = text;
+  }
   void ReadFailed(uint64_t startSector) override {
     std::lock_guard<std::mutex> hold(lock);
     failedReads.push_back(startSector);
@@ -85,6 +93,7 @@ class FakeScanView : public IScanView {
   std::atomic<int> invalidations{0};
   std::vector<std::string> opened;
   std::vector<uint64_t> failedReads;
+  std::string goneText;
 
  private:
   void Set(Label label, const std::string& text) {

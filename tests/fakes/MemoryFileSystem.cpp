@@ -13,8 +13,10 @@ class MemoryFileSystem::Output : public IOutputFile {
   std::string m_path;
 };
 
-std::unique_ptr<IOutputFile> MemoryFileSystem::CreateOutputFile(const std::string& path, std::string* error) {
+std::unique_ptr<IOutputFile> MemoryFileSystem::CreateOutputFile(const std::string& path, std::string* error,
+                                                                bool* busy) {
   std::lock_guard<std::mutex> hold(m_lock);
+  if (busy != nullptr) *busy = false;
   const auto refused = m_refused.find(path);
   if (refused != m_refused.end()) {
     if (error) *error = refused->second;

@@ -13,7 +13,8 @@
 
 class MemoryFileSystem : public IFileSystem {
  public:
-  std::unique_ptr<IOutputFile> CreateOutputFile(const std::string& path, std::string* error) override;
+  std::unique_ptr<IOutputFile> CreateOutputFile(const std::string& path, std::string* error,
+                                                bool* busy = nullptr) override;
   bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) override;
 
   // The file's bytes; empty when it does not exist.

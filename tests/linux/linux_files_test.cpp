@@ -90,6 +90,23 @@ TEST_F(LinuxFilesTest, OutputsNeverGoThroughALinkOrOntoANonRegularFile) {
   EXPECT_EQ(Others({"victim", "kestrune.log", "Scan.log", "fifo", "dir"}), std::vector<std::string>{});
 }
 
+TEST_F(LinuxFilesTest, OneRunPerLogAnotherRunFindsItLockedAndLeavesItAlone) {
+  ScanLog first(files, Path("Scan.log"), /*held=*/true);
+  first.Write("first run");
+  bool busy = true;
+  ASSERT_TRUE(first.OpenLocked(&busy));
+  EXPECT_FALSE(busy);
+  EXPECT_EQ(ReadFile(Path("Scan.log")), "first run\r\n");
+
+  ScanLog second(files, Path("Scan.log"), /*held=*/true);
+  second.Write("second run");
+  EXPECT_FALSE(second.OpenLocked(&busy));
+  EXPECT_TRUE(busy);
+  second.Write("still held");
+  first.Write("goes on");
+  EXPECT_EQ(ReadFile(Path("Scan.log")), "first run\r\ngoes on\r\n");  // not emptied, nothing mixed in
+}
+
 TEST_F(LinuxFilesTest, AWholeFileReplacesTheOldOneOnlyOnceComplete) {
   WriteFile(Path("list.txt"), "old contents that are longer\n");
   std::string why;

@@ -104,13 +104,22 @@ TEST(LinuxDeviceIo, AReadOverTheEndIsCutShort) {
   io.Close(h);
 }
 
+TEST(LinuxDeviceIo, AFifoIsNoDiskAndDoesNotHangTheOpen) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  LinuxDeviceIo io({dir / "fifo"});
+  // Without a writer a blocking open of a FIFO would wait for ever.
+  EXPECT_EQ(io.OpenDrive(0), kInvalidDevice);
+  EXPECT_EQ(io.OpenError(0), "not a disk (neither a block device nor an image file)");
+}
+
 TEST(LinuxDeviceIo, RefusesWhatIsNoDisk) {
   ScratchDir dir;
   LinuxDeviceIo io({dir / "missing.img", dir.Path().string()});
   EXPECT_EQ(io.OpenDrive(0), kInvalidDevice);
   EXPECT_FALSE(io.OpenError(0).empty());
   EXPECT_EQ(io.OpenDrive(1), kInvalidDevice);  // a directory
-  EXPECT_EQ(io.OpenError(1), "not a block device or image file");
+  EXPECT_EQ(io.OpenError(1), "not a disk (neither a block device nor an image file)");
   EXPECT_EQ(io.OpenDrive(2), kInvalidDevice);
   EXPECT_EQ(io.OpenDrive(-1), kInvalidDevice);
   EXPECT_EQ(io.OpenError(5), "");

@@ -197,13 +197,13 @@ TEST(LinuxMachineReadAhead, TheFallbackIsNewsOnce) {
   PatternFile file(4 * kBlock);
   {
     ScopedEnv forced(SequentialReadAhead::kNoIoUringVariable, "1");
-    LinuxMachine machine({file.Path()}, 8);
+    LinuxMachine machine({file.Path()}, "", 8);
     EXPECT_EQ(machine.ReadAheadNews(), "MORVEK_NO_IO_URING is set");
     EXPECT_EQ(machine.ReadAheadNews(), "");
-    EXPECT_EQ(LinuxMachine({file.Path()}, 1).ReadAheadNews(), "");  // nothing asked, nothing missed
+    EXPECT_EQ(LinuxMachine({file.Path()}, "", 1).ReadAheadNews(), "");  // nothing asked, nothing missed
   }
   if (IoUringUsable()) {
-    EXPECT_EQ(LinuxMachine({file.Path()}, 8).ReadAheadNews(), "");
+    EXPECT_EQ(LinuxMachine({file.Path()}, "", 8).ReadAheadNews(), "");
   }
 }
 

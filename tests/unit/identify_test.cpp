@@ -102,6 +102,79 @@ TEST(IdentifyModelText, ModelFieldInReadingOrderLandsAsAnAtaDriveHoldsIt) {
   EXPECT_EQ(ExtractModelText(block), "Samsung SSD 980 PRO 1TB");
 }
 
+// ---- serial number -------------------------------------------------------
+
+namespace {
+// A block whose serial field (words 10 to 19) holds these 20 raw bytes in
+// reading order, the model field a model, `fill` elsewhere.
+IdentifyBlock RawSerialField(const std::string& field20, uint8_t fill = 0) {
+  IdentifyBlock block = FakeIdentifyBlockWithModel("MODEL", fill);
+  for (std::size_t i = 0; i < 10; ++i) {
+    block[20 + 2 * i + 1] = static_cast<uint8_t>(field20.at(2 * i));
+    block[20 + 2 * i] = static_cast<uint8_t>(field20.at(2 * i + 1));
+  }
+  return block;
+}
+}  // namespace
+
+TEST(IdentifySerialText, HighByteFirstWithThePaddingOnBothSidesRemoved) {
+  EXPECT_EQ(ExtractSerialText(RawSerialField("     WD-WCAV12345678")), "WD-WCAV12345678");
+  EXPECT_EQ(ExtractSerialText(RawSerialField("S3Z9NB0K123456X     ")), "S3Z9NB0K123456X");
+  EXPECT_EQ(ExtractSerialText(RawSerialField("  AB CD  12 34      ")), "AB CD  12 34");  // inner spaces stay
+  EXPECT_EQ(ExtractSerialText(RawSerialField("12345678901234567890", 'x')), "12345678901234567890");
+  // Only words 10 to 19: the bytes around them (here 'x') are not part of it.
+  EXPECT_EQ(ExtractSerialText(RawSerialField("9                  8", 'x')), "9                  8");
+}
+
+TEST(IdentifySerialText, NoSerialGivesAnEmptyText) {
+  EXPECT_EQ(ExtractSerialText(IdentifyBlock{}), "");                       // all zero
+  EXPECT_EQ(ExtractSerialText(RawSerialField(std::string(20, ' '))), "");  // all spaces
+  EXPECT_EQ(ExtractSerialText(RawSerialField(std::string("AB\0CD", 5) + std::string(15, ' '))), "AB");
+}
+
+TEST(IdentifySerialText, BytesThatAreNotPrintableAsciiReadAsQuestionMarks) {
+  // Control bytes (a TAB, an escape) would break a TAB-separated line or
+  // steer a terminal; bytes above 0x7F are no ASCII.
+  EXPECT_EQ(ExtractSerialText(RawSerialField(std::string("A\tB\x1b[C\xFF") + std::string(13, ' '))), "A?B?[C?");
+}
+
+TEST(IdentifySerialText, TheNvmeSerialInReadingOrderLandsAsAnAtaDriveHoldsIt) {
+  std::string field = "S4EWNX0R123456";
+  field.resize(20, ' ');
+  IdentifyBlock block = FakeIdentifyBlockWithModel("Samsung SSD 980 PRO 1TB");
+  const IdentifyBlock before = block;
+  PutSerialField(block, reinterpret_cast<const uint8_t*>(field.data()));
+  EXPECT_EQ(block[20], '4');  // word 10: "S4", 'S' in the high byte
+  EXPECT_EQ(block[21], 'S');
+  for (std::size_t i = 0; i < block.size(); ++i) {
+    if (i < 20 || i >= 40) {
+      ASSERT_EQ(block[i], before[i]) << "byte " << i;
+    }
+  }
+  EXPECT_EQ(ExtractSerialText(block), "S4EWNX0R123456");
+  EXPECT_EQ(ExtractModelText(block), "Samsung SSD 980 PRO 1TB");
+}
+
+TEST(IdentifyDriveSerial, AsksTheDriveAsTheNtPassDoesForAnyDriveNumber) {
+  FakeIdentifyNtPort nt;
+  nt.drives[0] = {true, 0x01, true, RawSerialField("            SERIAL-0")};
+  nt.drives[1] = {true, 0x22, true, RawSerialField("ATAPI-1             ")};  // ATAPI: bit 4 + 1
+  nt.drives[2] = {true, 0x04, false, RawSerialField("NEVER SEEN          ")};
+  nt.drives[6] = {true, 0x00, true, RawSerialField("SIXTH               ")};  // past the table's four
+  EXPECT_EQ(ReadDriveSerial(nt, 0), "SERIAL-0");
+  EXPECT_EQ(ReadDriveSerial(nt, 1), "ATAPI-1");
+  EXPECT_EQ(ReadDriveSerial(nt, 2), "");  // does not answer
+  EXPECT_EQ(ReadDriveSerial(nt, 3), "");  // does not open
+  EXPECT_EQ(ReadDriveSerial(nt, 6), "SIXTH");
+  ASSERT_EQ(nt.identifyRequests.size(), 4u);
+  EXPECT_EQ(nt.identifyRequests[0].request.irDriveRegs.bCommandReg, kAtaIdentifyDevice);
+  EXPECT_EQ(nt.identifyRequests[1].request.irDriveRegs.bCommandReg, kAtaIdentifyPacketDevice);
+  EXPECT_EQ(nt.identifyRequests[1].request.irDriveRegs.bDriveHeadReg, 0xB0);  // odd drive: slave
+  EXPECT_EQ(nt.identifyRequests[3].request.bDriveNumber, 6);
+  EXPECT_EQ(nt.identifyRequests[3].request.irDriveRegs.bCommandReg, kAtaIdentifyDevice);
+  EXPECT_EQ(nt.openHandles, 0);  // every drive closed again
+}
+
 // ---- NT-family pass ------------------------------------------------------
 
 class IdentifyNtPass : public ::testing::Test {

@@ -1,7 +1,9 @@
 // A whole scan run against fake disks, a fake clock and a recording window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/CScan.h"
@@ -452,6 +454,76 @@ TEST_F(ScanRunTest, AStopDuringTheTailEndsTheRun) {
   EXPECT_TRUE(scan->Run().LastResult().stopped);
 }
 
+TEST_F(ScanRunTest, ADiskThatSaysItHasGoneEndsTheRunAtOnce) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  Open();
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 64000) io.drives[0].gone = true;
+  };
+  LogCapture log(m.files);
+  Run();
+  // The read at 64000 fails, the block before it is read again and fails
+  // too: the disk has gone. Nothing after is tried.
+  EXPECT_EQ(io.reads.size(), 500u + 1 + 1);
+  EXPECT_EQ(io.reads.back().sector, 63872u);
+  const RunResult result = scan->Run().LastResult();
+  EXPECT_TRUE(result.diskGone);
+  EXPECT_EQ(result.goneAtSector, 64000u);
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(view.failedReads, std::vector<uint64_t>{64000});
+  EXPECT_EQ(ReportLines().at(6), std::string(kAreaLabel) + "31 M");  // 64000 >> 11: the area read before
+  EXPECT_EQ(log.Text().find("disk stopped answering at sector 64000\r\n"),
+            log.Text().rfind("disk stopped answering"));  // said once
+  EXPECT_NE(log.Text().find("disk stopped answering at sector 64000"), std::string::npos);
+  EXPECT_EQ(view.goneText, DiskStoppedAnsweringText(64000));
+  EXPECT_EQ(view.opened.size(), 1u);
+}
+
+TEST_F(ScanRunTest, ADiskThatFailsEveryReadSilentlyIsCaughtAfterARunOfFailures) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  io.drives[0].goneSaysSo = false;  // plain I/O errors, as a dead FUSE daemon gives
+  Open();
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 64000) io.drives[0].gone = true;
+  };
+  Run();
+  // 64 failures in a row (64000 to 72064), then the last good block (63872)
+  // read again: it fails, so the disk stopped answering at 64000.
+  ASSERT_EQ(io.reads.size(), 500u + 64 + 1);
+  EXPECT_EQ(io.reads.back().sector, 63872u);
+  EXPECT_EQ(view.failedReads.size(), 64u);
+  EXPECT_TRUE(scan->Run().LastResult().diskGone);
+  EXPECT_EQ(scan->Run().LastResult().goneAtSector, 64000u);
+}
+
+TEST_F(ScanRunTest, ALongBadStretchOfADiskThatStillReadsIsScannedThrough) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  io.drives[0].bad = {{64000, 64000 + 200 * 128 - 1}};  // 200 bad blocks in a row
+  Open();
+  Run();
+  const RunResult result = scan->Run().LastResult();
+  EXPECT_FALSE(result.diskGone);
+  EXPECT_FALSE(result.stopped);
+  EXPECT_EQ(result.badCount, 200u);
+  // Every block read once, and the good block before the stretch read again
+  // after each 64 failures: three checks.
+  EXPECT_EQ(io.reads.size(), 2484u * 4 + 3);
+  size_t again = 0;
+  for (const FakeRead& r : io.reads) again += r.sector == 63872u;
+  EXPECT_EQ(again, 4u);
+}
+
+TEST_F(ScanRunTest, ADiskFailingFromItsFirstSectorIsCheckedInItsMiddle) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);  // 1,271,808 sectors
+  io.drives[0].bad = {{0, 64 * 128 - 1}};
+  Open();
+  Run();
+  EXPECT_FALSE(scan->Run().LastResult().diskGone);
+  size_t middle = 0;
+  for (const FakeRead& r : io.reads) middle += r.sector == 635904u;
+  EXPECT_EQ(middle, 2u);  // the check, then the run's own read there
+}
+
 TEST_F(ScanRunTest, TheReportNamesTheSelectedSlotAndItsModel) {
   for (int i = 0; i < 3; ++i) io.drives[i] = FakeDrive::WithGeometry(1000000, 1, 1);
   identify.drives[2] = {true, 0x04, true, FakeIdentifyBlockWithModel("M")};
@@ -555,12 +627,19 @@ class ScanRunAloneTest : public testing::Test {
     setup.firstSector = firstSector;
     return setup;
   }
-  // The map's cells as (number, colour).
+  // The map's painted cells as (number, colour), each checked to sit at its
+  // number's place in the map (cells before a range keep theirs empty).
   std::vector<std::pair<int, uint32_t>> Cells() const {
     std::vector<std::pair<int, uint32_t>> cells;
     for (int i = 0; i < chart.GetCurveCount(); ++i) {
       const CDrawPicCurve* c = chart.GetCurve(i);
-      cells.emplace_back(std::stoi(c->m_name.substr(12)), c->m_color);
+      if (c->m_name.rfind("TestOneCurve", 0) != 0) {
+        EXPECT_EQ(c->m_shown.load(), 0) << c->m_name;
+        continue;
+      }
+      const int number = std::stoi(c->m_name.substr(12));
+      EXPECT_EQ(number, i) << "cell " << number << " drawn in place " << i;
+      cells.emplace_back(number, c->m_color);
     }
     return cells;
   }
@@ -623,14 +702,119 @@ TEST_F(ScanRunAloneTest, TheEndOfASixteenTerabyteDiskInSeconds) {
   EXPECT_FALSE(result.clean);
   EXPECT_EQ(result.badCount, 2u);
   EXPECT_EQ(view.failedReads, (std::vector<uint64_t>{31249000000 / 128 * 128, 31249999999 / 128 * 128}));
-  // Boundaries 2480 C to 2483 C paint cells 2479 to 2482 green; the failure
-  // at 31,248,999,936 is cell 2483 and moves the last boundary past the end;
-  // the tail's failure, past the whole cylinders, is cell 2484.
-  const std::vector<std::pair<int, uint32_t>> expected = {{2479, kGoodCellColor}, {2480, kGoodCellColor},
-                                                          {2481, kGoodCellColor}, {2482, kGoodCellColor},
-                                                          {2483, kBadCellColor},  {2484, kBadCellColor}};
+  // Boundaries 2480 C to 2483 C paint cells 2479 to 2482 green, in their
+  // places of the map (cells 0 to 2478 before the range stay empty); the
+  // failure at 31,248,999,936 is cell 2483 and moves the last boundary past
+  // the end; the tail's failure would be cell 2484, past the map.
+  const std::vector<std::pair<int, uint32_t>> expected = {{2479, kGoodCellColor},
+                                                          {2480, kGoodCellColor},
+                                                          {2481, kGoodCellColor},
+                                                          {2482, kGoodCellColor},
+                                                          {2483, kBadCellColor}};
   EXPECT_EQ(Cells(), expected);
   EXPECT_EQ(run.ScanPosition(), 31249991424u);  // the last block of the whole cylinders
+}
+
+// A run's outcome, for comparing runs.
+struct Outcome {
+  std::vector<std::pair<int, uint32_t>> cells;
+  std::vector<uint64_t> failed;
+  std::string report;  // without its date and time lines
+  RunResult result;
+};
+
+class RangeTest : public ScanRunAloneTest {
+ protected:
+  RangeTest() {
+    // 2484 x 4 x 128 sectors: cells of 512 sectors (4 blocks), bad sectors
+    // in several regions, one of them on a boundary block.
+    m.io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+    m.io.drives[0].bad = {{3000, 3000}, {20480, 20480}, {600000, 600100}, {1200000, 1200000}};
+  }
+  Outcome RunWith(uint64_t first, uint64_t end, const RunState* resume = nullptr,
+                  std::function<void(const FakeRead&)> onRead = nullptr) {
+    CDisk disk(m.Disk());
+    CDrawPicModel map;
+    FakeScanView display;
+    ScanRun r(clock, m.files, display);
+    RunSetup setup = Setup(disk, first);
+    setup.chart = &map;
+    setup.endSector = end;
+    setup.resume = resume;
+    m.io.onRead = onRead;
+    if (onRead)
+      m.io.onRead = [&, onRead](const FakeRead& read) {
+        onRead(read);
+        if (stopNow) r.RequestStop();
+      };
+    r.Start(setup);
+    r.Wait();
+    Outcome o;
+    for (int i = 0; i < map.GetCurveCount(); ++i) {
+      const CDrawPicCurve* c = map.GetCurve(i);
+      if (c->m_name.rfind("TestOneCurve", 0) == 0) o.cells.emplace_back(i, c->m_color);
+    }
+    o.failed = display.failedReads;
+    o.report = m.files.Text(kReportFile);
+    const size_t date = o.report.find("\r\n") + 2;
+    o.report.erase(date, o.report.find("\r\n", date) - date);  // the date line's text
+    const size_t time = o.report.find(kTimeLabel);
+    o.report.erase(time, o.report.find("\r\n", time) - time);
+    o.result = r.LastResult();
+    return o;
+  }
+  bool stopNow = false;
+};
+
+TEST_F(RangeTest, ARangePaintsTheCellsAWholeRunPaintsThereAndNothingElse) {
+  const Outcome whole = RunWith(0, UINT64_MAX);
+  ASSERT_EQ(whole.result.badCount, 5u);  // 600,000 to 600,100 spans two blocks
+  for (uint64_t first : {uint64_t{0}, uint64_t{5120}, uint64_t{5120 + 128}, uint64_t{20480}, uint64_t{599999}}) {
+    for (uint64_t end : {uint64_t{700000}, uint64_t{UINT64_MAX}}) {
+      const Outcome part = RunWith(first, end);
+      const uint64_t from = first / 128 * 128;
+      // The whole run's cells painted by blocks in [from, end), by number
+      // and colour, where the whole run paints them.
+      std::vector<std::pair<int, uint32_t>> expected;
+      const Outcome upTo = from == 0 ? Outcome{} : RunWith(0, from);
+      const Outcome through = end == UINT64_MAX ? whole : RunWith(0, end);
+      for (const auto& cell : through.cells)
+        if (std::find(upTo.cells.begin(), upTo.cells.end(), cell) == upTo.cells.end()) expected.push_back(cell);
+      EXPECT_EQ(part.cells, expected) << "from " << first << " to " << end;
+      for (uint64_t f : part.failed) EXPECT_GE(f, from);
+      EXPECT_EQ(part.result.firstSector, from);
+      EXPECT_EQ(part.result.nextSector, end == UINT64_MAX ? 1271808u : 700032u);  // the end rounded up
+    }
+  }
+}
+
+TEST_F(RangeTest, ARangeBeyondTheEndStopsAtTheEnd) {
+  const Outcome o = RunWith(1271808 - 256, uint64_t{1} << 40);
+  EXPECT_EQ(o.result.nextSector, 1271808u);
+  EXPECT_EQ(m.io.reads.back().sector, 1271808u - 128);
+}
+
+TEST_F(RangeTest, AStoppedRunResumedEndsAsOneUninterruptedRun) {
+  const Outcome whole = RunWith(0, UINT64_MAX);
+  // Stopped at about 40 %, inside a bad stretch's neighbourhood.
+  const Outcome first = RunWith(0, UINT64_MAX, nullptr, [&](const FakeRead& r) {
+    if (r.sector == 512000) stopNow = true;
+  });
+  stopNow = false;
+  ASSERT_TRUE(first.result.stopped);
+  EXPECT_EQ(first.result.state.nextSector, 512128u);
+  const RunState state = first.result.state;
+  m.io.reads.clear();
+  const Outcome second = RunWith(0, UINT64_MAX, &state);
+  EXPECT_EQ(m.io.reads.front().sector, 512128u);  // nothing read twice
+  EXPECT_EQ(second.cells, whole.cells);
+  std::vector<uint64_t> failed = first.failed;
+  failed.insert(failed.end(), second.failed.begin(), second.failed.end());
+  EXPECT_EQ(failed, whole.failed);
+  EXPECT_EQ(second.report, whole.report);
+  EXPECT_EQ(second.result.badCount, whole.result.badCount);
+  EXPECT_EQ(second.result.state.cells, whole.result.state.cells);
+  EXPECT_FALSE(second.result.stopped);
 }
 
 TEST(ScanRunConcurrent, PaintingWhileTheWorkerAddsCells) {

@@ -35,6 +35,8 @@
 //                             "scan-window-seen 0|1" (whether the scan window
 //                             existed at any moment while the box was up);
 //                             fails when the scan window comes first
+//   dismiss-owned-box MS      waits for a message box the scan window owns,
+//                             prints "title ..." and "text ...", clicks OK
 //   no-box CAPTION MS         prints "none" when no message box with that
 //                             caption shows within MS ms, else fails
 //   report-promo              the report's two fixed promotional lines
@@ -92,7 +94,22 @@ void Print(const std::string& line) {
   std::exit(1);
 }
 
-HWND FindScanWindow() { return ::FindWindowW(L"#32770", kDialogTitle); }
+// The scan window: the dialog with that title that has the Start button (a
+// message box of the program carries the same title).
+HWND FindScanWindow() {
+  for (HWND h = ::FindWindowExW(nullptr, nullptr, L"#32770", kDialogTitle); h;
+       h = ::FindWindowExW(nullptr, h, L"#32770", kDialogTitle))
+    if (::GetDlgItem(h, 1000) != nullptr) return h;
+  return nullptr;
+}
+
+// A visible dialog (message box) the scan window owns, or null.
+HWND FindOwnedBox(HWND owner) {
+  for (HWND h = ::FindWindowExW(nullptr, nullptr, L"#32770", nullptr); h;
+       h = ::FindWindowExW(nullptr, h, L"#32770", nullptr))
+    if (h != owner && ::GetWindow(h, GW_OWNER) == owner && ::IsWindowVisible(h)) return h;
+  return nullptr;
+}
 
 HWND RequireScanWindow() {
   HWND dialog = FindScanWindow();
@@ -299,6 +316,25 @@ int DismissBox(const std::wstring& caption, int timeoutMs, int holdMs) {
   return 0;
 }
 
+// Waits for a message box the scan window owns, prints its text and title,
+// and closes it with OK.
+int DismissOwnedBox(int timeoutMs) {
+  HWND dialog = RequireScanWindow();
+  HWND box = nullptr;
+  if (!WaitFor(timeoutMs, [&] { return (box = FindOwnedBox(dialog)) != nullptr; }))
+    Fail("no message box of the scan window appeared");
+  BoxParts parts;
+  ::EnumChildWindows(box, &CollectBoxPart, reinterpret_cast<LPARAM>(&parts));
+  Print("title " + Utf8(TextOf(box)));
+  Print("text " + Utf8(parts.text));
+  HWND ok = ::GetDlgItem(box, IDOK);
+  if (!ok) Fail("the message box has no OK button");
+  Send(ok, BM_CLICK, 0, 0);
+  if (!WaitFor(5000, [&] { return !::IsWindow(box) || !::IsWindowVisible(box); }))
+    Fail("the message box stayed after OK");
+  return 0;
+}
+
 int NoBox(const std::wstring& caption, int watchMs) {
   HWND box = nullptr;
   if (WaitFor(watchMs, [&] { return (box = FindBox(caption)) != nullptr; })) {
@@ -336,6 +372,7 @@ int main(int argc, char** argv) {
   if (command == "reference") return Reference(Number(arg(2)), arg(3));
   if (command == "dismiss-box") return DismissBox(Wide(arg(2)), Number(arg(3)), Number(arg(4)));
   if (command == "no-box") return NoBox(Wide(arg(2)), Number(arg(3)));
+  if (command == "dismiss-owned-box") return DismissOwnedBox(Number(arg(2)));
   if (command == "report-promo") {
     Print(Utf8FromGbk(kPromoDownload));
     Print(Utf8FromGbk(kPromoFeatures));

@@ -249,4 +249,41 @@ check "the Wine process is gone" bash -c "! kill -0 $app_pid 2>/dev/null"
 check "the report of the interrupted run is written" \
 	equals "$(report_line "$run2/kestrune.log" 4)" "硬盘型号 : Disk 1: "
 
+# --- session 3: a drive that vanishes mid-run -----------------------------------------
+# A faultfs file whose reads from sector 4096 on take 20 ms; its daemon is
+# killed while the run is in that stretch, after which every read fails. The
+# window must say the disk stopped answering, and write the report.
+if [[ $fault == 1 ]]; then
+	gone_dir=$(lib_tmpdir)
+	gone_sectors=$((64 * cyl))
+	if mount_faultfs "$gone_dir" $((gone_sectors * 512)) "" "4096-$((gone_sectors - 1)):20"; then
+		gone_pid=$(faultfs_pid "$gone_dir")
+		wine_link_drive 3 "$gone_dir/disk.img"
+		run3=$work/run3
+		rm -rf "$run3" && mkdir -p "$run3"
+		(cd "$run3" && exec "$wine" "$app") >"$work/app3.log" 2>&1 &
+		app_pid=$!
+		drive wait-window 30000 >/dev/null
+		drive select 3
+		drive click 1000
+		drive wait-int-at-least 1027 1 60000 >/dev/null
+		kill -KILL "$gone_pid"
+		box=$(drive dismiss-owned-box 30000) || box=
+		echo "# vanished drive: $box"
+		check "a vanished drive: the window says the disk stopped answering" \
+			matches "$box" $'title Morvek磁盘扫描 V.1.1.20071201\ntext 硬盘在扇区 [0-9]+ 处停止响应，扫描已停止。'
+		check "a vanished drive: Start is back" equals "$(drive wait-visible 1000 1 20000 >/dev/null; drive visible 1000)" "1"
+		check "a vanished drive: the report is written" equals "$(report_line "$run3/kestrune.log" 4)" "硬盘型号 : Disk 3: "
+		check "a vanished drive: Scan.log says where it stopped answering, once" \
+			equals "$(grep -ac 'disk stopped answering at sector' "$run3/Scan.log")" "1"
+		closed=$(drive close 10000) || closed=
+		check "a vanished drive: the window closes cleanly ($closed)" matches "$closed" '^exited 0 '
+		wait "$app_pid" 2>/dev/null || true
+	else
+		fail "cannot mount the vanishing drive's faultfs"
+	fi
+else
+	skip_check "vanishing drive: FAULTFS (the built tests/tools/faultfs) not given or FUSE not usable"
+fi
+
 end_checks
