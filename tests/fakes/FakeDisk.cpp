@@ -73,11 +73,7 @@ ReadResult FakeDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buff
     reads.push_back(read);
   }
   result.ok = read.ok;
-  if (readyNs != 0) {
-    std::lock_guard<std::mutex> hold(m_lock);
-    result.readyNs = readyNs;
-    readyNs += 1000;
-  }
+  if (readyNs) result.readyNs = readyNs(read);
   if (!read.ok) return result;
   // Like a device, a read over the end comes back short.
   const uint64_t size = drive->Bytes();

@@ -79,8 +79,9 @@ class FakeDeviceIo : public IDeviceIo {
   std::function<void(const FakeRead&)> onRead;
   // Called as a stream ends (EndSequential), before it is marked ended.
   std::function<void()> onStreamEnd;
-  // Each read's ready time: this, then 1000 ns more per read (0: none given).
-  uint64_t readyNs = 0;
+  // Each read's ready time, as a device that reads ahead tells it; none
+  // given (0) without one.
+  std::function<uint64_t(const FakeRead&)> readyNs;
 
   // Multi-GB runs make millions of reads: turn the read record off there.
   bool recordReads = true;

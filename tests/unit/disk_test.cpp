@@ -262,17 +262,18 @@ TEST_F(DiskTest, TheLastReadKeepsTheTimeItsOutcomeWasKnown) {
   io.drives[1] = FakeDrive::WithSectors(1000000);
   auto disk = Make();
   EXPECT_EQ(disk->LastReadReadyNs(), 0u);  // no read yet
-  io.readyNs = 5000;
+  uint64_t ready = 4000;
+  io.readyNs = [&](const FakeRead&) { return ready += 1000; };
   std::vector<unsigned char> buffer(65536);
   disk->ReadSectors(0, 128, buffer.data());
   EXPECT_EQ(disk->LastReadReadyNs(), 5000u);
   EXPECT_EQ(disk->ReadSectors(128, 128, buffer.data()), 0u);  // failed reads have a time too
   EXPECT_EQ(disk->LastReadReadyNs(), 6000u);
   // A port that cannot tell, and a read that never reached the device, give 0.
-  io.readyNs = 0;
+  io.readyNs = nullptr;
   disk->ReadSectors(256, 128, buffer.data());
   EXPECT_EQ(disk->LastReadReadyNs(), 0u);
-  io.readyNs = 9000;
+  io.readyNs = [](const FakeRead&) { return uint64_t{9000}; };
   disk->ReadSectors(384, 128, buffer.data());
   io.drives[1].failOpen = true;
   disk->SetActiveDisk(0x81);
