@@ -2,9 +2,10 @@
 #   cmake --build --preset linux --target package
 # makes build/linux/morvek-scan_<version>_<arch>.deb with what
 # `cmake --install` installs (app/CMakeLists.txt) under /usr. Its Depends are
-# what dpkg-shlibdeps finds the program linked against (libpng, the C and C++
-# runtimes; not FUSE, which only the test tool faultfs uses). Included by the
-# top-level CMakeLists.txt in Linux builds, after every target exists.
+# what dpkg-shlibdeps finds the program linked against (libpng, liburing, the
+# C and C++ runtimes; not FUSE, which only the test tool faultfs uses).
+# Included by the top-level CMakeLists.txt in Linux builds, after every target
+# exists.
 
 # The version is res/Version.h's text, the one definition.
 set(MORVEK_VERSION_HEADER ${PROJECT_SOURCE_DIR}/res/Version.h)

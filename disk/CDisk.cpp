@@ -225,6 +225,16 @@ int32_t CDisk::SetActiveDisk(uint16_t slotCode) {
   return 1;
 }
 
+void CDisk::ExpectSequentialReads(uint64_t firstSector, uint64_t endSector, StreamData data) {
+  if (!m_bNt || !m_hActiveDevice.IsOpen() || firstSector >= endSector) return;
+  m_ports.device.ExpectSequential(m_hActiveDevice.Get(), firstSector * kSectorSize, endSector * kSectorSize,
+                                  uint32_t{kMaxTransferSectors} * kSectorSize, data);
+}
+
+void CDisk::EndSequentialReads() {
+  if (m_bNt && m_hActiveDevice.IsOpen()) m_ports.device.EndSequential(m_hActiveDevice.Get());
+}
+
 uint32_t CDisk::ReadSectors(uint64_t startSector, uint16_t count, void* buffer) {
   return ReadWriteSector(kCmdReadSectors, static_cast<uint8_t>(m_activeDrive & 0xFF), startSector, count, buffer);
 }
@@ -255,6 +265,7 @@ uint32_t CDisk::ReadWriteSector(uint8_t command, uint8_t driveCode, uint64_t sta
 uint32_t CDisk::ReadWriteSectorNt(uint8_t command, uint8_t /*driveCode*/, uint64_t startSector, uint16_t count,
                                   void* buffer) {
   m_lastReadError = ReadError::kNone;
+  m_lastReadyNs = 0;
   if (!m_hActiveDevice.IsOpen()) {
     m_ports.log.Write("ReadWriteSectorNt::m_hActiveDevice invalid.\r\n");
     m_lastReadError = ReadError::kGone;
@@ -263,6 +274,7 @@ uint32_t CDisk::ReadWriteSectorNt(uint8_t command, uint8_t /*driveCode*/, uint64
   if (command != kCmdReadSectors) return 0;  // the program issues no other command
   const ReadResult read = m_ports.device.ReadAt(m_hActiveDevice.Get(), startSector * kSectorSize, buffer,
                                                 static_cast<uint32_t>(count) * kSectorSize);
+  m_lastReadyNs = read.readyNs;
   if (!read.ok) {
     m_lastReadError = read.error == ReadError::kNone ? ReadError::kMedia : read.error;
     m_ports.log.WriteF("ReadWriteSectorNt, dwBytes=%ld, ReadFile failed\r\n", static_cast<long>(read.bytes));
@@ -274,6 +286,7 @@ uint32_t CDisk::ReadWriteSectorNt(uint8_t command, uint8_t /*driveCode*/, uint64
 uint32_t CDisk::ReadWriteSector9x(uint8_t command, uint8_t driveCode, uint64_t startSector, uint16_t count,
                                   void* buffer) {
   m_lastReadError = ReadError::kMedia;
+  m_lastReadyNs = 0;
   if (!m_hDll.IsLoaded() || !m_pfnReadWriteSector) return 0;
   // The DLL's sector numbers are 32-bit, as its table's are.
   if (startSector > UINT32_MAX) return 0;

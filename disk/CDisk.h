@@ -71,6 +71,21 @@ class CDisk {
   const std::vector<int>& DrivesLeftOut() const { return m_leftOut; }
   // What the last failed read came to (a failed medium, or a device gone).
   ReadError LastReadError() const { return m_lastReadError; }
+  // When the last read's outcome was known (monotonic nanoseconds; 0 where
+  // the device port cannot tell, and on the 9x branch). Within a stream of
+  // reads two of them apart give one block's time, read ahead or not.
+  uint64_t LastReadReadyNs() const { return m_lastReadyNs; }
+
+  // The reads to come on the active disk: blocks of kMaxTransferSectors from
+  // firstSector on, each where the last ended, up to endSector (the last one
+  // may be shorter). The device may then read ahead of them; what each
+  // ReadSectors gives stays what it gives alone. With StreamData::kDiscarded
+  // the caller never looks at the bytes of these reads, and its buffer may
+  // be left as it was; reads outside the stream fill it as ever. The 9x
+  // branch, which reads through its DLL, ignores this.
+  void ExpectSequentialReads(uint64_t firstSector, uint64_t endSector, StreamData data);
+  // The stream is over: nothing of it is in flight any more when this returns.
+  void EndSequentialReads();
 
   bool IsNt() const { return m_bNt != 0; }
   uint16_t ActiveDrive() const { return m_activeDrive; }
@@ -88,6 +103,7 @@ class CDisk {
   std::vector<int> m_leftOut;
   uint16_t m_systemDiskCode = 0;
   ReadError m_lastReadError = ReadError::kNone;
+  uint64_t m_lastReadyNs = 0;
   GetDiskInfoEntry m_pfnGetDiskInfo = nullptr;
   ReadWriteSectorEntry m_pfnReadWriteSector = nullptr;
   int32_t m_bNt = 0;

@@ -28,6 +28,18 @@ struct ReadResult {
   bool ok = false;
   uint32_t bytes = 0;  // what the read reported, also when it failed
   ReadError error = ReadError::kNone;
+  // Monotonic nanoseconds at which the outcome was known; within a stream
+  // (ExpectSequential) never earlier than the previous read's, so that the
+  // difference of two is the time from one block's completion to the next
+  // one's, also where the device read them ahead. 0 where the port cannot
+  // tell.
+  uint64_t readyNs = 0;
+};
+
+// Whether the caller of a stream of reads looks at the bytes it reads.
+enum class StreamData {
+  kWanted,
+  kDiscarded,  // only the outcome counts: the port need not copy the bytes into the caller's buffer
 };
 
 class IDeviceIo {
@@ -49,6 +61,18 @@ class IDeviceIo {
   // succeeds short.
   virtual ReadResult ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) = 0;
   virtual void Close(DeviceHandle device) = 0;
+
+  // A hint: the reads to come on this device are [fromByte, toByte) front to
+  // back in reads of blockBytes, each starting where the last one ended (the
+  // last one may be cut at toByte). A port may read ahead of them; whatever
+  // it does, each ReadAt of the stream gives what it would have given alone.
+  // A ReadAt that is not the stream's next read is served as ever. Ports
+  // that read one request at a time ignore the hint.
+  virtual void ExpectSequential(DeviceHandle /*device*/, uint64_t /*fromByte*/, uint64_t /*toByte*/,
+                                uint32_t /*blockBytes*/, StreamData /*data*/) {}
+  // The stream is over: nothing of it reaches the device after this returns
+  // (reads still in flight are finished or called off first).
+  virtual void EndSequential(DeviceHandle /*device*/) {}
 };
 
 // Owns one open device and closes it when it goes.

@@ -126,7 +126,10 @@ void ScanRun::BadBlock(uint64_t sector) {
 }
 
 void ScanRun::Consumed(uint64_t sector, uint16_t count, bool ok) {
-  const uint64_t now = m_clock.NowNs();
+  // When the block's outcome was known: the disk tells where it can (read
+  // ahead, that is before the block is taken here), else it is now.
+  const uint64_t ready = m_setup->disk.LastReadReadyNs();
+  const uint64_t now = ready != 0 ? ready : m_clock.NowNs();
   const uint64_t ns = now > m_lastReadyNs ? now - m_lastReadyNs : 0;
   m_lastReadyNs = now;
   m_nextSector = sector + count;
@@ -210,6 +213,11 @@ uint32_t ScanRun::ScanDisk() {
   m_nextSector = first;
   m_startedUtc = m_clock.UtcSeconds();
   m_lastReadyNs = m_clock.NowNs();
+  // The main loop and then the tail read one stream of blocks, each where
+  // the last one ended, from `first` to the range's end: the disk is told,
+  // so that the next blocks can be on their way while one is taken. Their
+  // data is never looked at.
+  m_setup->disk.ExpectSequentialReads(first, m_rangeEnd, StreamData::kDiscarded);
 
   for (uint64_t off = first; off < mainStop; off += kBlockSectors) {
     m_nScanPos = off;
@@ -261,6 +269,8 @@ uint32_t ScanRun::ScanDisk() {
     const uint64_t mainEnd = total == 0 ? 0 : ((total - 1) / kBlockSectors + 1) * kBlockSectors;
     ReadTail(std::max(mainEnd, first), buffer.get());
   }
+  // Nothing read ahead is still in flight when the report is written.
+  m_setup->disk.EndSequentialReads();
   EndOfRun();
   return 0;
 }

@@ -60,6 +60,17 @@ bool EndsInPng(const std::string& name) {
   return ending == ".png";
 }
 
+// A whole number from `low` to `high`, written plainly (no sign, no spaces).
+bool ParseNumberIn(const std::string& text, uint32_t low, uint32_t high, uint32_t& out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  const unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
+  if (value < low || value > high) return false;
+  out = static_cast<uint32_t>(value);
+  return true;
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -87,6 +98,11 @@ const char* UsageText() {
          "                          left (give the same device)\n"
          "  --smartctl PATH         the smartctl to ask for the drive's SMART data\n"
          "  --no-smart              do not ask for SMART data\n"
+         "  --queue-depth N         keep up to N reads in flight, 1 to 64 (default 8);\n"
+         "                          1 reads one 64 KB block at a time. The results are\n"
+         "                          the same at every depth. Where io_uring cannot be\n"
+         "                          used, or MORVEK_NO_IO_URING=1 is set, blocks are\n"
+         "                          read one at a time (stderr says why)\n"
          "  --palette NAME          terminal map: window (green/orange-red),\n"
          "                          blue-orange, or text\n"
          "  --list                  print the disk list, one line per disk (see below)\n"
@@ -172,7 +188,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     }
     static const char* const kWithValue[] = {"--disk", "--map",         "--bad-list",   "--output-dir",  "--palette",
                                              "--json", "--speed-graph", "--prometheus", "--bad-sectors", "--from",
-                                             "--to",   "--resume",      "--smartctl"};
+                                             "--to",   "--resume",      "--smartctl",   "--queue-depth"};
     bool known = false;
     for (const char* name : kWithValue) known = known || a == name;
     if (!known) {
@@ -192,6 +208,13 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
         return false;
       }
       o.diskGiven = true;
+    } else if (a == "--queue-depth") {
+      if (!ParseNumberIn(value, 1, LinuxDeviceIo::kMaxQueueDepth, o.queueDepth)) {
+        error = "--queue-depth wants a number from 1 to " + std::to_string(LinuxDeviceIo::kMaxQueueDepth) + ", not '" +
+                value + "'";
+        return false;
+      }
+      o.queueDepthGiven = true;
     } else if (a == "--from" || a == "--to") {
       uint64_t& sector = a == "--from" ? o.from : o.to;
       if (!ParseSector(value, sector)) {
@@ -263,6 +286,10 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
   }
   if (o.list && o.paletteGiven) {
     error = "--list draws no map; --palette belongs to a scan";
+    return false;
+  }
+  if (o.list && o.queueDepthGiven) {
+    error = "--list scans nothing; --queue-depth belongs to a scan";
     return false;
   }
   return true;

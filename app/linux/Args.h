@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/linux/MapPalette.h"
+#include "disk/linux/DeviceIoLinux.h"
 
 struct Options {
   bool help = false;
@@ -12,6 +13,9 @@ struct Options {
   bool list = false;
   int disk = 0;
   bool diskGiven = false;
+  // Reads in flight while the disk is scanned (1: one at a time).
+  uint32_t queueDepth = LinuxDeviceIo::kDefaultQueueDepth;
+  bool queueDepthGiven = false;
   std::string map;        // --map FILE.png
   std::string badList;    // --bad-list FILE, "-" for standard output
   std::string outputDir;  // --output-dir DIR; empty: the current directory

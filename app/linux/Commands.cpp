@@ -140,6 +140,13 @@ void PrintLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) std::printf("%s\n", line.c_str());
 }
 
+// Why the scan reads one block at a time although it was to read ahead,
+// said once on stderr.
+void SayReadAheadNews(LinuxMachine& m) {
+  const std::string news = m.ReadAheadNews();
+  if (!news.empty()) std::fprintf(stderr, "morvek-scan: reading one block at a time: %s\n", news.c_str());
+}
+
 }  // namespace
 
 int ScanOneDisk(const Options& options) {
@@ -173,7 +180,7 @@ int ScanOneDisk(const Options& options) {
     return kExitUsage;
   }
 
-  LinuxMachine m(options.devices, options.outputDir);
+  LinuxMachine m(options.devices, options.outputDir, options.queueDepth);
   TerminalView view;
   CScan scan(m.Scan(view));
   if (!ReportOpenFailures(m, scan.Disk(), !options.devices.empty())) return kExitUsage;
@@ -219,6 +226,7 @@ int ScanOneDisk(const Options& options) {
                std::to_string(deviceSectors - total) + " sectors past the whole cylinders)";
   const std::string scanning = "Scanning " + view.DiskEntries()[options.disk] + " (" + device + "): disk size " +
                                sizes.diskSize + ", each cell " + sizes.cellSize + trueSize;
+  SayReadAheadNews(m);  // before the map takes the terminal
   std::printf("%s\n", scanning.c_str());
 
   // The drive's own account first: what it says after the scan is compared
@@ -285,6 +293,8 @@ int ScanOneDisk(const Options& options) {
     scan.WaitForWorker();
     painter.Update(view, scan.Chart(), false, true);
   }
+
+  SayReadAheadNews(m);  // should the run have found out only as it began
 
   // The run's results. A file that cannot be written is said on stderr; the
   // exit status stays that of the scan.

@@ -1,6 +1,7 @@
 #pragma once
 // The Linux ports the scan window's logic runs on, made together and kept
 // together for as long as a command runs.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,8 +19,10 @@ class LinuxMachine {
  public:
   // The drives are the paths given, or the machine's whole disks. The log
   // is held (nothing written) until ReleaseLog. The report and the log go
-  // into `outputDir` (empty: the current directory).
-  explicit LinuxMachine(const std::vector<std::string>& givenPaths, const std::string& outputDir = "");
+  // into `outputDir` (empty: the current directory). A scan keeps up to
+  // queueDepth reads in flight (1: one at a time).
+  explicit LinuxMachine(const std::vector<std::string>& givenPaths, const std::string& outputDir = "",
+                        uint32_t queueDepth = 1);
   LinuxMachine(const LinuxMachine&) = delete;
   LinuxMachine& operator=(const LinuxMachine&) = delete;
 
@@ -36,6 +39,10 @@ class LinuxMachine {
   IFileSystem& Files() { return m_files; }
   IClock& Clock() { return m_clock; }
   ScanLog& Log() { return m_log; }
+  // Why the scan reads one block at a time although a deeper queue was
+  // asked for, the first time it is asked after that became known; empty
+  // otherwise. What the front end says, once.
+  std::string ReadAheadNews();
 
  private:
   std::vector<std::string> m_drives;
@@ -48,4 +55,5 @@ class LinuxMachine {
   LinuxDeviceIo m_io;
   LinuxSystemDiskLocator m_locator;
   std::unique_ptr<IIdentifyNtPort> m_identify;
+  std::string m_readAheadSaid;
 };

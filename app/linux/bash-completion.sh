@@ -1,13 +1,14 @@
 # shellcheck shell=bash
-# Bash completion for morvek-scan: its options, the values of --palette,
-# PNG names for --map, SVG and JSON names for --speed-graph and --resume,
-# directories for --output-dir, and devices and image files as arguments.
+# Bash completion for morvek-scan: its options, the values of --palette and
+# --queue-depth, PNG names for --map, SVG and JSON names for --speed-graph and
+# --resume, directories for --output-dir, and devices and image files as
+# arguments.
 # Installed as share/bash-completion/completions/morvek-scan.
 
 _morvek_scan() {
 	local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
 	local options="--disk --map --bad-list --bad-sectors --json --speed-graph --prometheus --output-dir --from --to
-		--resume --smartctl --no-smart --palette --list --version --help"
+		--resume --smartctl --no-smart --palette --queue-depth --list --version --help"
 
 	case $prev in
 	--disk)
@@ -39,6 +40,9 @@ _morvek_scan() {
 		;;
 	--from | --to)
 		COMPREPLY=()
+		;;
+	--queue-depth)
+		mapfile -t COMPREPLY < <(compgen -W "1 2 4 8 16 32 64" -- "$cur")
 		;;
 	--output-dir)
 		mapfile -t COMPREPLY < <(compgen -d -- "$cur")

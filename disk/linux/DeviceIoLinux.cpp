@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "disk/DiskGeometry.h"
+#include "disk/linux/SequentialReadAhead.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ LinuxDeviceIo::LinuxDeviceIo(std::vector<std::string> drives, Syscalls syscalls)
 }
 
 LinuxDeviceIo::~LinuxDeviceIo() {
+  m_streams.clear();  // reads in flight end before their descriptors close
   for (const auto& [fd, file] : m_open) ::close(fd);
 }
 
@@ -127,22 +129,18 @@ ssize_t LinuxDeviceIo::PreadRetrying(int fd, void* buffer, size_t bytes, uint64_
   return n;
 }
 
-ReadResult LinuxDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) {
+ReadResult LinuxDeviceIo::PreadAt(int fd, uint64_t size, uint64_t offset, void* buffer, uint32_t bytes) const {
   ReadResult result;
-  OpenFile file;
-  if (!Find(device, file)) {
-    result.error = ReadError::kGone;
-    return result;
-  }
-  const int fd = static_cast<int>(device);
   ssize_t n = PreadRetrying(fd, buffer, bytes, offset);
-  if (n < 0 && errno == EINVAL && offset < file.size && offset + bytes > file.size) {
+  if (n < 0 && errno == EINVAL && offset < size && offset + bytes > size) {
     // Devices with large logical blocks refuse an unbuffered read that
     // crosses their end instead of cutting it short; read up to the end.
-    n = PreadRetrying(fd, buffer, static_cast<size_t>(file.size - offset), offset);
+    n = PreadRetrying(fd, buffer, static_cast<size_t>(size - offset), offset);
   }
+  const int error = errno;
+  result.readyNs = SequentialReadAhead::NowNs();
   if (n < 0) {
-    result.error = ErrorKind(errno);
+    result.error = ErrorKind(error);
     return result;
   }
   result.ok = true;
@@ -150,12 +148,120 @@ ReadResult LinuxDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buf
   return result;
 }
 
+ReadResult LinuxDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) {
+  const int fd = static_cast<int>(device);
+  uint64_t size = 0;
+  SequentialReadAhead* engine = nullptr;
+  bool discard = false;
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const auto it = m_open.find(fd);
+    if (it == m_open.end()) {
+      ReadResult gone;
+      gone.error = ReadError::kGone;
+      return gone;
+    }
+    size = it->second.size;
+    const auto stream = m_streams.find(fd);
+    if (stream != m_streams.end()) {
+      engine = stream->second.engine.get();
+      discard = stream->second.discard;
+    }
+  }
+  // The stream's next block, asked for as a lone pread would have read it:
+  // the same length, or a read over the device's end that the end cuts to
+  // that length. Anything else is read here and now.
+  const uint32_t length = engine != nullptr ? engine->NextLength() : 0;
+  const bool next =
+      length != 0 && offset == engine->NextOffset() && (bytes == length || (bytes > length && offset + length == size));
+  if (!next) return PreadAt(fd, size, offset, buffer, bytes);
+
+  const BlockRead block = engine->Take(offset, discard ? nullptr : buffer);
+  ReadResult result;
+  result.readyNs = block.readyNs;
+  result.ok = block.ok;
+  if (block.ok)
+    result.bytes = block.bytes;
+  else
+    result.error = ErrorKind(block.error);
+  return result;
+}
+
 void LinuxDeviceIo::Close(DeviceHandle device) {
   std::lock_guard<std::mutex> hold(m_lock);
   const auto it = m_open.find(static_cast<int>(device));
   if (it == m_open.end()) return;
+  m_streams.erase(it->first);  // its reads end before the descriptor closes
   ::close(it->first);
   m_open.erase(it);
+}
+
+uint32_t LinuxDeviceIo::ReadBytesAtDepth(uint32_t depth) {
+  constexpr uint32_t kBlock = 64u << 10;
+  const uint32_t bytes = kStreamBufferBytes / (depth == 0 ? 1 : depth) / kBlock * kBlock;
+  return bytes < kBlock ? kBlock : bytes > kMaxReadBytes ? kMaxReadBytes : bytes;
+}
+
+void LinuxDeviceIo::SetQueueDepth(uint32_t depth) {
+  depth = depth < 1 ? 1 : depth > kMaxQueueDepth ? kMaxQueueDepth : depth;
+  // Asked once here, so that the front end can say it before the scan.
+  std::string problem = depth > 1 ? SequentialReadAhead::IoUringProblem() : std::string();
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_queueDepth = depth;
+  m_readAheadProblem = std::move(problem);
+}
+
+uint32_t LinuxDeviceIo::QueueDepth() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_queueDepth;
+}
+
+size_t LinuxDeviceIo::StreamsReadAhead() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_streams.size();
+}
+
+std::string LinuxDeviceIo::ReadAheadProblem() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_readAheadProblem;
+}
+
+void LinuxDeviceIo::ExpectSequential(DeviceHandle device, uint64_t fromByte, uint64_t toByte, uint32_t blockBytes,
+                                     StreamData data) {
+  const int fd = static_cast<int>(device);
+  std::lock_guard<std::mutex> hold(m_lock);
+  const auto it = m_open.find(fd);
+  if (it == m_open.end()) return;
+  m_streams.erase(fd);  // a new stream replaces the old one
+  if (m_queueDepth <= 1 || !m_readAheadProblem.empty()) return;
+
+  SequentialReadAhead::Options options;
+  options.depth = m_queueDepth;
+  options.mergeBytes = ReadBytesAtDepth(m_queueDepth);
+  // Nothing past the device's end is asked for.
+  const uint64_t end = toByte < it->second.size ? toByte : it->second.size;
+  std::string why;
+  std::unique_ptr<SequentialReadAhead> engine =
+      fromByte < end ? SequentialReadAhead::Create(fd, fromByte, end, blockBytes, options, &why) : nullptr;
+  if (engine && engine->GetBackend() != SequentialReadAhead::Backend::kIoUring) {
+    // The engine's pread is no different from a lone pread: read one block
+    // at a time without it, and let the front end say why.
+    m_readAheadProblem = engine->FallbackReason();
+    engine.reset();
+  }
+  if (engine) m_streams[fd] = Stream{std::move(engine), data == StreamData::kDiscarded};
+}
+
+void LinuxDeviceIo::EndSequential(DeviceHandle device) {
+  std::unique_ptr<SequentialReadAhead> ending;
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const auto it = m_streams.find(static_cast<int>(device));
+    if (it == m_streams.end()) return;
+    ending = std::move(it->second.engine);
+    m_streams.erase(it);
+  }
+  ending.reset();  // waits for what is still in flight, without holding up opens on the window thread
 }
 
 std::string LinuxDeviceIo::OpenError(int number) const {

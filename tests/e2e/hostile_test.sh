@@ -88,10 +88,12 @@ check "refused runs leave no file behind" test -z "$(ls -A "$d")"
 
 # --- 3. a dropped session and a closed pipe ------------------------------------
 # A slow device keeps the run going: every read from sector 8192 on waits 20 ms.
+# One read at a time (--queue-depth 1): reads in flight would cross the slow
+# stretch in a fraction of the time these runs need to last.
 sdev=$(make_fault_device 200000 "" "8192-199999:20") || fail_test "cannot make a slow device"
 d=$work/hangup
 mkdir -p "$d"
-(cd "$d" && exec "$scan" --bad-list bad.txt "$sdev" >"$d.out" 2>"$d.err") &
+(cd "$d" && exec "$scan" --queue-depth 1 --bad-list bad.txt "$sdev" >"$d.out" 2>"$d.err") &
 pid=$!
 sleep 1
 kill -HUP "$pid"
@@ -148,7 +150,7 @@ check "FIFO: says it is not a disk" grep -q "not a disk" "$d.err"
 d=$work/two
 d2=$work/other
 mkdir -p "$d" "$d2"
-(cd "$d" && exec "$scan" --disk 0 "$sdev" >"$d.out1" 2>"$d.err1") &
+(cd "$d" && exec "$scan" --queue-depth 1 --disk 0 "$sdev" >"$d.out1" 2>"$d.err1") &
 first=$!
 for ((i = 0; i < 100; ++i)); do [[ -s $d/Scan.log ]] && break; sleep 0.05; done
 run "$d" st "$scan" "$dev"

@@ -269,7 +269,9 @@ if [[ $mode == faults ]]; then
 
 	# --- stop by SIGINT in mid-run ----------------------------------------------
 	# 400,000 sectors; from sector 131,072 on every read waits 40 ms, so the
-	# run would take over two minutes. SIGINT a few blocks into it.
+	# run would take over two minutes. SIGINT a few blocks into it. One read
+	# at a time, so that the last read the device served is the last block
+	# the run took (a stop with reads in flight: queue_depth_test.sh).
 	sectors=400000
 	total=$(total_of $sectors)
 	bad="1000-1000"
@@ -278,7 +280,7 @@ if [[ $mode == faults ]]; then
 	pdev=$(make_fault_device $sectors "$bad" "$slow" --trace "$trace") || fail_test "cannot make the slow device"
 	d=$work/stop
 	mkdir -p "$d"
-	(cd "$d" && exec "$scan" --map map.png --bad-list bad.txt "$pdev" >"$d/out" 2>"$d/err") &
+	(cd "$d" && exec "$scan" --queue-depth 1 --map map.png --bad-list bad.txt "$pdev" >"$d/out" 2>"$d/err") &
 	pid=$!
 	for ((i = 0; i < 400; ++i)); do
 		# Wait until the run has reached the slow area.

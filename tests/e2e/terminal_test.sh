@@ -67,14 +67,15 @@ check_screen() { # WHAT CAPTURE_FILE MAP LEGEND WIDTH [live|after]
 }
 
 # --- one long run, resized ----------------------------------------------------
-# 400,000 sectors, from sector 131,072 on 10 ms a read: some 20 s; one bad
-# sector.
+# 400,000 sectors, from sector 131,072 on 10 ms a read: some 20 s one read at
+# a time (--queue-depth 1: reads in flight would be through in a second or
+# two); one bad sector.
 sectors=400000
 slow_dev=$(make_fault_device $sectors "1000-1000" "131072-399999:10") || fail_test "cannot make the slow device"
 d=$work/resized
 mkdir -p "$d"
 tmx new-session -d -s run -x 120 -y 40 -c "$d" \
-	"env -u NO_COLOR TERM=tmux-256color '$scan' '$slow_dev'; echo \"exit status \$?\"" || fail_test "tmux did not start"
+	"env -u NO_COLOR TERM=tmux-256color '$scan' --queue-depth 1 '$slow_dev'; echo \"exit status \$?\"" || fail_test "tmux did not start"
 tmx set-option -t run remain-on-exit on >/dev/null
 pane_dead() { [[ $(tmx display-message -p -t run '#{pane_dead}') == 1 ]]; }
 

@@ -73,6 +73,7 @@ ReadResult FakeDeviceIo::ReadAt(DeviceHandle device, uint64_t offset, void* buff
     reads.push_back(read);
   }
   result.ok = read.ok;
+  if (readyNs) result.readyNs = readyNs(read);
   if (!read.ok) return result;
   // Like a device, a read over the end comes back short.
   const uint64_t size = drive->Bytes();
@@ -86,4 +87,18 @@ void FakeDeviceIo::Close(DeviceHandle device) {
   std::lock_guard<std::mutex> hold(m_lock);
   ++closes;
   m_open.erase(device);
+}
+
+void FakeDeviceIo::ExpectSequential(DeviceHandle device, uint64_t fromByte, uint64_t toByte, uint32_t blockBytes,
+                                    StreamData data) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  streams.push_back(FakeStream{m_open.at(device), fromByte, toByte, blockBytes, data, reads.size()});
+}
+
+void FakeDeviceIo::EndSequential(DeviceHandle device) {
+  if (onStreamEnd) onStreamEnd();
+  std::lock_guard<std::mutex> hold(m_lock);
+  const int number = m_open.at(device);
+  for (FakeStream& s : streams)
+    if (s.drive == number && s.endedAfter == SIZE_MAX) s.endedAfter = reads.size();
 }

@@ -59,6 +59,17 @@ struct FakeRead {
   bool ok;
 };
 
+// A stream of reads announced with ExpectSequential.
+struct FakeStream {
+  int drive;
+  uint64_t fromByte;
+  uint64_t toByte;
+  uint32_t blockBytes;
+  StreamData data;
+  size_t readsBefore;            // reads made before it was announced
+  size_t endedAfter = SIZE_MAX;  // reads made before it ended; SIZE_MAX while it goes
+};
+
 class FakeDeviceIo : public IDeviceIo {
  public:
   std::map<int, FakeDrive> drives;
@@ -66,6 +77,11 @@ class FakeDeviceIo : public IDeviceIo {
   std::function<void(uint32_t ms)> sleeper;
   // Called before every read; a test may stop a run or check state here.
   std::function<void(const FakeRead&)> onRead;
+  // Called as a stream ends (EndSequential), before it is marked ended.
+  std::function<void()> onStreamEnd;
+  // Each read's ready time, as a device that reads ahead tells it; none
+  // given (0) without one.
+  std::function<uint64_t(const FakeRead&)> readyNs;
 
   // Multi-GB runs make millions of reads: turn the read record off there.
   bool recordReads = true;
@@ -74,6 +90,7 @@ class FakeDeviceIo : public IDeviceIo {
   std::vector<int> opens;        // drive numbers asked for, also failed ones
   std::vector<int> existsAsked;  // drive numbers asked about without an open
   std::vector<FakeRead> reads;
+  std::vector<FakeStream> streams;
   int closes = 0;
 
   size_t OpenCount() const;
@@ -85,6 +102,9 @@ class FakeDeviceIo : public IDeviceIo {
   bool GetSize(DeviceHandle device, uint64_t& bytes) override;
   ReadResult ReadAt(DeviceHandle device, uint64_t offset, void* buffer, uint32_t bytes) override;
   void Close(DeviceHandle device) override;
+  void ExpectSequential(DeviceHandle device, uint64_t fromByte, uint64_t toByte, uint32_t blockBytes,
+                        StreamData data) override;
+  void EndSequential(DeviceHandle device) override;
 
  private:
   mutable std::mutex m_lock;

@@ -73,6 +73,37 @@ TEST(TerminalArgs, BadCommandLinesAreRefusedWithOneLine) {
   }
 }
 
+TEST(TerminalArgs, TheQueueDepthIsAWholeNumberFromOneTo64) {
+  EXPECT_EQ(Parse({"/dev/sdb"}).options.queueDepth, LinuxDeviceIo::kDefaultQueueDepth);
+  EXPECT_FALSE(Parse({"/dev/sdb"}).options.queueDepthGiven);
+  for (const auto& [arg, depth] : std::vector<std::pair<std::string, uint32_t>>{
+           {"--queue-depth=1", 1}, {"--queue-depth=64", 64}, {"--queue-depth=08", 8}}) {
+    const Parsed p = Parse({arg, "img"});
+    ASSERT_TRUE(p.ok) << arg << ": " << p.error;
+    EXPECT_EQ(p.options.queueDepth, depth) << arg;
+    EXPECT_TRUE(p.options.queueDepthGiven);
+    EXPECT_EQ(p.options.devices, std::vector<std::string>{"img"});
+  }
+  EXPECT_EQ(Parse({"--queue-depth", "16"}).options.queueDepth, 16u);
+
+  for (const std::string bad : {"0", "65", "-1", "+8", " 8", "8x", "x", "", "4294967297", "1234567890"}) {
+    const Parsed p = Parse({"--queue-depth=" + bad});
+    EXPECT_FALSE(p.ok) << bad;
+    EXPECT_EQ(p.error, "--queue-depth wants a number from 1 to 64, not '" + bad + "'");
+  }
+  EXPECT_EQ(Parse({"--queue-depth"}).error, "--queue-depth needs a value (see --help)");
+  EXPECT_EQ(Parse({"--list", "--queue-depth", "4"}).error, "--list scans nothing; --queue-depth belongs to a scan");
+}
+
+TEST(TerminalArgs, TheHelpGivesTheQueueDepthsRangeAndDefault) {
+  const std::string help = UsageText();
+  EXPECT_NE(help.find("keep up to N reads in flight, 1 to " + std::to_string(LinuxDeviceIo::kMaxQueueDepth) +
+                      " (default " + std::to_string(LinuxDeviceIo::kDefaultQueueDepth) + ")"),
+            std::string::npos)
+      << help;
+  EXPECT_NE(help.find("MORVEK_NO_IO_URING=1"), std::string::npos);
+}
+
 TEST(TerminalArgs, TheOptionsOfTheUnixConventions) {
   Parsed p = Parse({"--output-dir", "out", "--palette=blue-orange", "--bad-list", "-", "--map", "Map.PNG", "img"});
   ASSERT_TRUE(p.ok) << p.error;
@@ -157,6 +188,7 @@ TEST(TerminalArgs, HelpGivesEveryOptionOneLineAndTheExitStatuses) {
       {"--smartctl PATH", {"--smartctl", "/usr/sbin/smartctl"}},
       {"--no-smart", {"--no-smart"}},
       {"--palette NAME", {"--palette", "text"}},
+      {"--queue-depth N", {"--queue-depth", "4"}},
       {"--list", {"--list"}},
       {"--version", {"--version"}},
       {"--help", {"--help"}},

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package against what it must hold: the program, its manual page
-# and its bash completion under /usr; its runtime dependencies declared (libpng,
-# not FUSE), smartmontools recommended; the version of res/Version.h; and the
-# packaged program runs.
+# and its bash completion under /usr; its runtime dependencies declared
+# (libpng, liburing, not FUSE), smartmontools recommended; the version of
+# res/Version.h; and the packaged program runs.
 #
 #   check_deb.sh BUILD_DIR      (after cmake --build BUILD_DIR --target package)
 #
@@ -33,6 +33,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "# Depends: $depends"
 check "Depends: libpng" grep -qE '(^|, )libpng16-16( |,|$)' <<<"$depends"
 check "Depends: the C library" grep -qE '(^|, )libc6( |,|$)' <<<"$depends"
+check "Depends: liburing (the reads in flight)" grep -qE '(^|, )liburing2( |,|$)' <<<"$depends"
 check "Depends: no FUSE" test -z "$(grep -oE 'fuse[^,]*' <<<"$depends")"
 check_eq "Recommends: smartmontools" smartmontools "$(dpkg-deb -f "$deb" Recommends)"
 

@@ -200,6 +200,22 @@ TEST_F(Disk9xTest, TwoDisksTakeDriveCodesInOrderAndReadThroughTheDll) {
   EXPECT_EQ(disk->SetActiveDisk(0x82), 0);
 }
 
+TEST_F(Disk9xTest, AStreamOfReadsGoesThroughTheDllOneTransferAtATime) {
+  BesideExe();
+  dll.count = 1;
+  auto disk = Make();
+  std::vector<unsigned char> buffer(128 * 512);
+  disk->ExpectSequentialReads(0, 16065, StreamData::kDiscarded);
+  EXPECT_EQ(disk->ReadSectors(0, 128, buffer.data()), 65536u);
+  EXPECT_EQ(disk->ReadSectors(128, 128, buffer.data()), 65536u);
+  disk->EndSequentialReads();
+  ASSERT_EQ(dll.transfers.size(), 2u);
+  EXPECT_EQ(dll.transfers[1].startSector, 128u);
+  EXPECT_EQ(dll.transfers[1].buffer, buffer.data());
+  EXPECT_TRUE(io.streams.empty());
+  EXPECT_EQ(disk->LastReadReadyNs(), 0u);  // the DLL does not tell
+}
+
 TEST_F(Disk9xTest, ACountAboveTheTableIsClampedToFour) {
   BesideExe();
   dll.count = 9;

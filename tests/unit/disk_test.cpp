@@ -227,6 +227,60 @@ TEST_F(DiskTest, CountZeroTouchesNothing) {
   EXPECT_TRUE(io.reads.empty());
 }
 
+TEST_F(DiskTest, AStreamOfReadsIsAnnouncedToTheActiveDeviceInBytesAndEnded) {
+  io.drives[0] = FakeDrive::WithSectors(1000000);
+  io.drives[1] = FakeDrive::WithSectors(1000000);
+  auto disk = Make();
+  disk->SetActiveDisk(0x81);
+  std::vector<unsigned char> buffer(65536);
+  disk->ExpectSequentialReads(0x00800000, 0x00800000 + 300, StreamData::kDiscarded);  // from 4 GiB on
+  for (uint64_t sector : {0x00800000ull, 0x00800080ull}) disk->ReadSectors(sector, 128, buffer.data());
+  disk->EndSequentialReads();
+  ASSERT_EQ(io.streams.size(), 1u);
+  const FakeStream& s = io.streams[0];
+  EXPECT_EQ(s.drive, 1);
+  EXPECT_EQ(s.fromByte, 0x00800000ull * 512);
+  EXPECT_EQ(s.toByte, (0x00800000ull + 300) * 512);
+  EXPECT_EQ(s.blockBytes, 65536u);
+  EXPECT_EQ(s.data, StreamData::kDiscarded);
+  EXPECT_EQ(s.readsBefore, 0u);
+  EXPECT_EQ(s.endedAfter, 2u);
+
+  // A stream of nothing is not announced, nor is one without an open device.
+  disk->ExpectSequentialReads(5000, 5000, StreamData::kWanted);
+  disk->ExpectSequentialReads(5001, 5000, StreamData::kWanted);
+  io.drives[0].failOpen = true;
+  disk->SetActiveDisk(0x80);
+  disk->ExpectSequentialReads(0, 1000, StreamData::kWanted);
+  disk->EndSequentialReads();
+  EXPECT_EQ(io.streams.size(), 1u);
+}
+
+TEST_F(DiskTest, TheLastReadKeepsTheTimeItsOutcomeWasKnown) {
+  io.drives[0] = FakeDrive::WithSectors(1000000);
+  io.drives[0].bad = {{200, 200}};
+  io.drives[1] = FakeDrive::WithSectors(1000000);
+  auto disk = Make();
+  EXPECT_EQ(disk->LastReadReadyNs(), 0u);  // no read yet
+  uint64_t ready = 4000;
+  io.readyNs = [&](const FakeRead&) { return ready += 1000; };
+  std::vector<unsigned char> buffer(65536);
+  disk->ReadSectors(0, 128, buffer.data());
+  EXPECT_EQ(disk->LastReadReadyNs(), 5000u);
+  EXPECT_EQ(disk->ReadSectors(128, 128, buffer.data()), 0u);  // failed reads have a time too
+  EXPECT_EQ(disk->LastReadReadyNs(), 6000u);
+  // A port that cannot tell, and a read that never reached the device, give 0.
+  io.readyNs = nullptr;
+  disk->ReadSectors(256, 128, buffer.data());
+  EXPECT_EQ(disk->LastReadReadyNs(), 0u);
+  io.readyNs = [](const FakeRead&) { return uint64_t{9000}; };
+  disk->ReadSectors(384, 128, buffer.data());
+  io.drives[1].failOpen = true;
+  disk->SetActiveDisk(0x81);
+  disk->ReadSectors(0, 128, buffer.data());
+  EXPECT_EQ(disk->LastReadReadyNs(), 0u);
+}
+
 TEST_F(DiskTest, ReadsAtSectorsPastFourGiBReachTheirByteOffset) {
   io.drives[0] = FakeDrive::WithSectors(0xFFFFFFFFull);
   auto disk = Make();

@@ -119,4 +119,36 @@ TEST(ReadingsOfARun, EveryBlockOnceInDiskOrderWithItsOwnTime) {
   EXPECT_EQ(result.startedUtc, clock.utc.load());
 }
 
+// A disk that reads ahead tells when each block's read completed: merged
+// reads of eight blocks, each 2 ms after the one before, and one of them
+// 300 ms late. The time of a read shows on its first block; the clock,
+// which never moves here, is not asked.
+TEST(ReadingsOfARun, ADiskThatReadsAheadGivesTheTimes) {
+  FakeMachine m;
+  FakeClock clock;
+  FakeScanView view;
+  m.io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);  // 317,952 sectors, 2484 blocks
+  m.io.readyNs = [](const FakeRead& r) {
+    const uint64_t read = r.sector / 128 / 8;
+    return (read + 1) * 2000000 + (read >= 100 ? 300000000 : 0);
+  };
+  ScanReadings readings(0, 317952);
+  CDisk disk(m.Disk());
+  ScanRun run(clock, m.files, view);
+  RunSetup setup{disk};
+  setup.totalSectors = disk.TotalSectors(0);
+  setup.deviceSectors = disk.DeviceSectors(0);
+  setup.readings = &readings;
+  run.Start(setup);
+  run.Wait();
+  const ReadingsSnapshot s = readings.Snapshot();
+  EXPECT_EQ(s.blocks, 2484u);
+  EXPECT_EQ(s.counts[0], 2483u);
+  EXPECT_EQ(s.counts[4], 1u);
+  ASSERT_GE(s.slowest.size(), 2u);
+  EXPECT_EQ(s.slowest[0].sector, 800u * 128);  // read 100's first block
+  EXPECT_EQ(s.slowest[0].ms, 302);
+  EXPECT_EQ(s.slowest[1].ms, 2);  // every other read's first block
+}
+
 }  // namespace

@@ -389,6 +389,59 @@ TEST_F(ScanRunTest, ABadSectorInTheLastPartialCylinderIsFound) {
   for (const std::string& p : view.History(Label::kPercent)) EXPECT_LE(std::stoi(p), 100) << p;
 }
 
+// Every read of a run is the next block of the one stream it announced, and
+// the stream ends, with every read made, before the report is written.
+void ExpectOneStreamEndedBeforeTheReport(const FakeDeviceIo& io, uint64_t firstSector, uint64_t deviceSectors) {
+  ASSERT_EQ(io.streams.size(), 1u);
+  const FakeStream& s = io.streams[0];
+  EXPECT_EQ(s.fromByte, firstSector * 512);
+  EXPECT_EQ(s.toByte, deviceSectors * 512);
+  EXPECT_EQ(s.blockBytes, 65536u);
+  EXPECT_EQ(s.data, StreamData::kDiscarded);  // the scan never looks at the bytes
+  EXPECT_EQ(s.readsBefore, 0u);
+  EXPECT_EQ(s.endedAfter, io.reads.size());
+  for (size_t i = 0; i < io.reads.size(); ++i) {
+    const uint64_t sector = firstSector + 128 * i;
+    ASSERT_EQ(io.reads[i].sector, sector) << "read " << i;
+    // The main loop's blocks are 128 sectors even past the whole cylinders;
+    // the tail's last one is cut at the device's end.
+    ASSERT_LE(io.reads[i].bytes, 65536u);
+    ASSERT_GE(uint64_t{io.reads[i].bytes}, std::min<uint64_t>(65536, (deviceSectors - sector) * 512)) << i;
+  }
+}
+
+TEST_F(ScanRunTest, TheRunReadsTheStreamItAnnouncedAndEndsItBeforeTheReport) {
+  // Four whole cylinders and 1000 sectors more, a bad sector in each part.
+  io.drives[0] = FakeDrive::WithGeometry(4, 255, 63);
+  io.drives[0].sizeBytes = (4 * 16065 + 1000) * 512ull;
+  io.drives[0].bad = {{3000, 3000}, {4 * 16065 + 500, 4 * 16065 + 500}};
+  bool reportAtEnd = true;
+  io.onStreamEnd = [&] { reportAtEnd = m.files.Exists(kReportFile); };
+  Open();
+  Run();
+  ExpectOneStreamEndedBeforeTheReport(io, 0, 65260);
+  EXPECT_EQ(io.reads.size(), 510u);  // 65,260 sectors in blocks of 128
+  EXPECT_EQ(io.reads.back().bytes, 108u * 512);
+  EXPECT_FALSE(reportAtEnd);
+  EXPECT_EQ(ReportLines().at(9), kResultBad);
+}
+
+TEST_F(ScanRunTest, AStopEndsTheStreamWithNoReadAfterIt) {
+  io.drives[0] = FakeDrive::WithGeometry(2484, 4, 128);
+  bool reportAtEnd = true;
+  io.onStreamEnd = [&] { reportAtEnd = m.files.Exists(kReportFile); };
+  Open();
+  io.onRead = [&](const FakeRead& r) {
+    if (r.sector == 12800) scan->OnStop();
+  };
+  Run();
+  ExpectOneStreamEndedBeforeTheReport(io, 0, 2484 * 4 * 128);
+  EXPECT_EQ(io.reads.back().sector, 12800u);
+  EXPECT_EQ(scan->Run().ScanPosition(), 12928u);
+  EXPECT_FALSE(reportAtEnd);
+  EXPECT_TRUE(scan->Run().LastResult().stopped);
+}
+
 TEST_F(ScanRunTest, AStopDuringTheTailEndsTheRun) {
   io.drives[0] = FakeDrive::WithGeometry(4, 255, 63);
   io.drives[0].sizeBytes = (4 * 16065 + 1000) * 512ull;
@@ -619,6 +672,16 @@ TEST_F(ScanRunAloneTest, ASecondWorkerWhileOneRunsDoesNothing) {
   release = true;
   run.StopAndWait();
   EXPECT_FALSE(run.Active());
+}
+
+TEST_F(ScanRunAloneTest, ARunFromInsideTheDiskAnnouncesItsStreamFromThere) {
+  m.io.drives[0] = FakeDrive::WithGeometry(4, 255, 63);
+  m.io.drives[0].sizeBytes = (4 * 16065 + 1000) * 512ull;
+  CDisk disk(m.Disk());
+  run.Start(Setup(disk, 60032));
+  run.Wait();
+  ExpectOneStreamEndedBeforeTheReport(m.io, 60032, 65260);
+  EXPECT_EQ(m.io.reads.size(), 41u);  // (65,260 - 60,032) / 128, rounded up
 }
 
 TEST_F(ScanRunAloneTest, TheEndOfASixteenTerabyteDiskInSeconds) {
