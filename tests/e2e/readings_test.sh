@@ -80,8 +80,11 @@ sectors=262194
 bad="10000 120064-120191 200000-200200 262190"
 dev=$(make_fault_device $sectors "$bad" "50100:400 150100:300") || fail_test "cannot make the fault device"
 echo "# readings device $dev: $sectors sectors, bad $bad, slow 50100:400 150100:300"
+# One read at a time, so that each block's time is its own read's: with
+# reads in flight a slow read's time goes to the first block of the merged
+# read it was part of (checked below).
 d=$work/readings
-run_scan "$d" st --no-smart --json r.json --speed-graph s.svg --prometheus m.prom --bad-list b.txt \
+run_scan "$d" st --no-smart --queue-depth 1 --json r.json --speed-graph s.svg --prometheus m.prom --bad-list b.txt \
 	--bad-sectors s.txt "$dev"
 check_eq "readings: exit 1 (reads failed)" 1 "$st"
 readings "readings" "$d/r.json" "$d/m.prom" "$d/s.svg" 'd["run"]["blocks_read"]' \
@@ -117,10 +120,27 @@ check_eq "--bad-sectors -: exit 1" 1 "$st"
 check_eq "--bad-sectors -: standard output carries the list alone" "$expected" "$(cat "$d/out")"
 check "--bad-sectors -: the summary goes to stderr" grep -qxF "Verdict: 6 unreadable blocks" "$d/err"
 
+# The same disk with reads in flight (the default): the same failures and the
+# same two slow reads, each named by a block at most 512 KiB (1024 sectors)
+# before the slow one, the first of the read that took the time.
+ahead=$work/readings-ahead
+run_scan "$ahead" st --no-smart --json r.json "$dev"
+check_eq "reads in flight: exit 1" 1 "$st"
+readings "reads in flight" "$ahead/r.json" - - \
+	'" ".join("%d:%d" % (b["sector"], b["count"]) for b in d["bad_blocks"])' 'd["latency"]["counts"][4:]' \
+	'[s["sector"] for s in d["slowest"][:2]]'
+check_eq "reads in flight: the same failed blocks" \
+	"9984:128 120064:128 199936:128 200064:128 200192:128 262144:50" "${J[0]}"
+check_eq "reads in flight: two slow blocks, 200-600 ms" "[2,0]" "${J[1]}"
+slow=$(tr -d '[]' <<<"${J[2]}")
+check "reads in flight: each slow read named within 512 KiB before its block ($slow)" \
+	test "${slow%,*}" -le 50048 -a "${slow%,*}" -gt $((50048 - 1024)) -a "${slow#*,}" -le 150016 \
+	-a "${slow#*,}" -gt $((150016 - 1024))
+
 # --- 3. a slow disk that reads well: watch it ----------------------------------------
 wdev=$(make_fault_device 32768 "" "20000:650") || fail_test "cannot make the slow device"
 d=$work/watch
-run_scan "$d" st --no-smart --json r.json --prometheus m.prom "$wdev"
+run_scan "$d" st --no-smart --queue-depth 1 --json r.json --prometheus m.prom "$wdev"
 check_eq "slow only: exit 0 (no read failed)" 0 "$st"
 readings "slow only" "$d/r.json" "$d/m.prom" - "$VERDICT" \
 	'[d["latency"]["counts"][4:], d["slowest"][0]["sector"], d["slowest"][0]["ms"] >= 650]'
