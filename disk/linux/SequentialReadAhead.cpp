@@ -337,6 +337,7 @@ class UringReadAhead final : public ReadAheadCommon {
     uint8_t* buffer = m_ringFailed || block == nullptr ? m_bounce.get() : slot.buffer + (k - slot.first) * m_blockBytes;
     ++m_stats.rereadBlocks;
     const int64_t result = ReadBlockNow(buffer, k);
+    if (result < 0) ForgetReadAfter(k);
     return Deliver(result, NowNs(), buffer, dst);
   }
 
@@ -363,6 +364,22 @@ class UringReadAhead final : public ReadAheadCommon {
     while (m_handedBack < m_issued && (m_handedBack + 1) * m_blocksPerRead <= k) {
       m_slots[m_handedBack % m_depth].count = 0;
       ++m_handedBack;
+    }
+  }
+
+  // Block k, read alone, failed. What the requests after it brought was read
+  // before that failure: had the disk gone away meanwhile (a cable pulled, a
+  // USB bridge reset), those blocks would read well after blocks that failed
+  // because it was gone, and the consumer could not tell a vanished disk from
+  // bad sectors. So they are read again, alone, in disk order: from the first
+  // failure on, a later block is always read later.
+  void ForgetReadAfter(uint64_t k) {
+    for (uint64_t r = m_handedBack; r < m_issued; ++r) {
+      Slot& slot = m_slots[r % m_depth];
+      for (uint32_t i = 0; i < slot.count; ++i) {
+        BlockState& block = slot.blocks[i];
+        if (slot.first + i > k && block.state == BlockState::kKnown) block.state = BlockState::kAlone;
+      }
     }
   }
 

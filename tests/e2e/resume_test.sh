@@ -60,12 +60,12 @@ run_until() { # DIR STATUS_VAR PERCENT SIGNAL TARGET ARGS...
 
 # As check_readings.py says; the values of the EXPRs go into the array J.
 J=()
-readings() { # WHAT JSON [--like OTHER] [EXPR...]
+readings() { # WHAT JSON [--like|--like-results OTHER] [EXPR...]
 	local what=$1 json=$2 out status
 	local -a like=()
 	shift 2
-	if [[ ${1:-} == --like ]]; then
-		like=(--like "$2")
+	if [[ ${1:-} == --like || ${1:-} == --like-results ]]; then
+		like=("$1" "$2")
 		shift 2
 	fi
 	out=$(python3 "$here/check_readings.py" "$json" - - "${like[@]}" --values "$@" 2>&1)
@@ -98,7 +98,10 @@ slow="8192-40959:6 12000:300 50000:300"
 trace=$work/trace
 dev=$(make_fault_device $sectors "$bad" "$slow" --trace "$trace") || fail_test "cannot make the fault device"
 echo "# device $dev: $sectors sectors, bad $bad, slow $slow"
-outputs=(--no-smart --map m.png --bad-list b.txt --bad-sectors s.txt)
+# One read at a time: the checks follow the device's trace block by block
+# and stop the runs at a percent (the results at every depth are the same,
+# e2e.queue_depth; a stop and a vanished disk with reads in flight, below).
+outputs=(--no-smart --queue-depth 1 --map m.png --bad-list b.txt --bad-sectors s.txt)
 
 # --- a run that is never stopped ------------------------------------------------------
 whole=$work/whole
@@ -192,6 +195,25 @@ check_eq "disk back: the report is the whole run's but for the scan time" \
 	"$(sed 8d "$whole/kestrune.log" | sha256sum)" "$(sed 8d "$back/kestrune.log" | sha256sum)"
 for f in m.png b.txt s.txt; do
 	check "disk back: $f is the whole run's" cmp "$whole/$f" "$back/$f"
+done
+
+# The same with reads in flight (the default depth): the reads that were on
+# their way when the disk went, and those read ahead of a failure, must not
+# leave failures behind the place the run goes on from.
+vdev=$(make_fault_device $sectors "$bad" "$slow") || fail_test "cannot make the second vanishing device"
+daemon=$(faultfs_pid "$(fault_device_dir "$vdev")") || fail_test "no faultfs daemon for $vdev"
+ahead=(--no-smart --map m.png --bad-list b.txt --bad-sectors s.txt)
+run_until "$work/gone-ahead" st 40 KILL "$daemon" "${ahead[@]}" --json r.json "$vdev"
+check_eq "reads in flight, disk gone: exit 3" 3 "$st"
+bdev=$(make_fault_device $sectors "$bad" "$slow") || fail_test "cannot make the second device back"
+back=$work/back-ahead
+run_scan "$back" st "${ahead[@]}" --resume "$work/gone-ahead/r.json" --json r.json "$bdev"
+check_eq "reads in flight, disk back: ends as the whole run did (exit 1)" 1 "$st"
+readings "reads in flight, disk back" "$back/r.json" --like-results "$whole/r.json"
+check_eq "reads in flight, disk back: the report is the whole run's but for the scan time" \
+	"$(sed 8d "$whole/kestrune.log" | sha256sum)" "$(sed 8d "$back/kestrune.log" | sha256sum)"
+for f in m.png b.txt s.txt; do
+	check "reads in flight, disk back: $f is the whole run's" cmp "$whole/$f" "$back/$f"
 done
 
 # --- refused ------------------------------------------------------------------------------
