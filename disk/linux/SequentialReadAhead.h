@@ -8,7 +8,11 @@
 // may be merged for speed, but a merged read that fails (or comes back short)
 // is read again block by block, each block alone with nothing else in flight,
 // so that exactly the failing blocks fail: the block layer merges adjacent
-// reads in flight, and one bad sector fails the whole merged request.
+// reads in flight, and one bad sector fails the whole merged request. After
+// a block read alone fails, the blocks read ahead of it are read again too,
+// so that in disk order no block reads well on the strength of a read made
+// before an earlier block failed: a disk that vanishes shows as one row of
+// failures to its end.
 //
 // The device is never written: the engine only reads from the descriptor it
 // is given (which the caller opens O_RDONLY, with O_DIRECT where allowed).
