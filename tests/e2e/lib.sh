@@ -164,6 +164,17 @@ require_fuse() {
 
 # --- images and loop devices ------------------------------------------------
 
+# Runs COMMAND in DIR (made if need be), its stdout to DIR/out and stderr to
+# DIR/err, and puts its exit status into the variable STATUS_VAR.
+run_in() { # DIR STATUS_VAR COMMAND ARGS...
+	local dir=$1 var=$2 status
+	shift 2
+	mkdir -p "$dir"
+	(cd "$dir" && "$@" >"$dir/out" 2>"$dir/err")
+	status=$?
+	printf -v "$var" '%s' "$status"
+}
+
 # Creates a sparse file of SECTORS x 512 bytes at PATH (which must not exist);
 # it is deleted at cleanup.
 make_sparse_image() {

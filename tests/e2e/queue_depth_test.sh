@@ -48,15 +48,6 @@ read_kib() { # DEPTH -> KiB per read: 8 MiB of buffers, reads of 64 to 512 KiB
 	echo "$kib"
 }
 
-run_scan() { # DIR STATUS_VAR ARGS...: runs in DIR, stdout to DIR/out, stderr to DIR/err
-	local dir=$1 var=$2 status
-	shift 2
-	mkdir -p "$dir"
-	(cd "$dir" && "$@" >"$dir/out" 2>"$dir/err")
-	status=$?
-	printf -v "$var" '%s' "$status"
-}
-
 # The report with its scan-time line (line 8) left out.
 report_without_time() { sed '8d' "$1/kestrune.log"; }
 # The progress lines' percents and bad counts.
@@ -67,7 +58,7 @@ report_time() { sed -n 8p "$1/kestrune.log" | iconv -f GBK -t UTF-8 | sed -E 's/
 # --- the command line ----------------------------------------------------------
 d=$work/usage
 for value in 0 65 x -1 ""; do
-	run_scan "$d" st "$scan" --queue-depth="$value" /dev/null
+	run_in "$d" st "$scan" --queue-depth="$value" /dev/null
 	check_eq "--queue-depth=$value: a usage error (exit 2, one line naming 1 to 64)" "2 1 1" \
 		"$st $(wc -l <"$d/err") $(grep -c 'from 1 to 64' "$d/err")"
 done
@@ -97,10 +88,10 @@ for name in "${names[@]}"; do
 	forced) args=() ;;
 	esac
 	if [[ $name == forced ]]; then
-		run_scan "$d" st env MORVEK_NO_IO_URING=1 strace -f -qq -e trace=io_uring_setup -o "$d/trace" \
+		run_in "$d" st env MORVEK_NO_IO_URING=1 strace -f -qq -e trace=io_uring_setup -o "$d/trace" \
 			"$scan" "${args[@]}" --map map.png --bad-list bad.txt "$fdev"
 	else
-		run_scan "$d" st strace -f -qq -e trace=io_uring_setup -o "$d/trace" \
+		run_in "$d" st strace -f -qq -e trace=io_uring_setup -o "$d/trace" \
 			"$scan" "${args[@]}" --map map.png --bad-list bad.txt "$fdev"
 	fi
 	check_eq "$name: exit 1 (reads failed)" 1 "$st"
@@ -134,7 +125,7 @@ for name in one default deep; do
 done
 check_eq "forced: said once on stderr" "morvek-scan: reading one block at a time: MORVEK_NO_IO_URING is set" \
 	"$(cat "$work/forced/err")"
-run_scan "$work/forced1" st env MORVEK_NO_IO_URING=1 "$scan" --queue-depth 1 "$fdev"
+run_in "$work/forced1" st env MORVEK_NO_IO_URING=1 "$scan" --queue-depth 1 "$fdev"
 check_eq "forced at --queue-depth 1: nothing to fall back from, nothing said" "1 " "$st $(cat "$work/forced1/err")"
 
 # --- a stop with reads in flight -------------------------------------------------------

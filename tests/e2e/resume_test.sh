@@ -29,14 +29,7 @@ command -v python3 >/dev/null || fail_test "python3 is needed to read the JSON r
 work=$(lib_tmpdir)
 st=""
 
-run_scan() { # DIR STATUS_VAR ARGS...: in DIR (made if need be), stdout to DIR/out, stderr to DIR/err
-	local dir=$1 var=$2 status
-	shift 2
-	mkdir -p "$dir"
-	(cd "$dir" && "$scan" "$@" >"$dir/out" 2>"$dir/err")
-	status=$?
-	printf -v "$var" '%s' "$status"
-}
+run_scan() { run_in "$1" "$2" "$scan" "${@:3}"; } # DIR STATUS_VAR ARGS...: morvek-scan as run_in runs it
 
 # Runs morvek-scan in DIR as run_scan does, in the background; once its
 # progress lines reach PERCENT, sends SIGNAL to process TARGET ("-": the run
