@@ -391,6 +391,7 @@ int ScanOneDisk(const Options& options) {
     facts.totalSectors = total;
     facts.cellSectors = total / 2484;
     facts.run = result;
+    facts.readsInFlight = m.Io().ReadAheadProblem().empty() ? m.Io().QueueDepth() : 1;
     facts.readings = taken;
     facts.verdict = verdict;
     facts.stretches = readings.Stretches();

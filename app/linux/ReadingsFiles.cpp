@@ -65,6 +65,7 @@ nlohmann::json ReadingsJson(const ReadingsFacts& f) {
       {"speed", speed},
   };
   if (run.diskGone) report["run"]["stopped_answering_at_sector"] = run.goneAtSector;
+  if (f.readsInFlight != 0) report["run"]["reads_in_flight"] = f.readsInFlight;
   if (f.badSectors != nullptr) {
     report["bad_sectors"] = *f.badSectors;
     report["bad_sectors_complete"] = f.badSectorsComplete;

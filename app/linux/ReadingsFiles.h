@@ -19,6 +19,9 @@ struct ReadingsFacts {
   uint64_t totalSectors = 0;  // the whole cylinders the window shows
   uint64_t cellSectors = 0;   // one map cell
   RunResult run;
+  // The most reads the run kept in flight (1: one at a time, each block's
+  // time its own read's); 0 where not known.
+  uint32_t readsInFlight = 0;
   ReadingsSnapshot readings;
   Verdict verdict;
   nlohmann::json smart;                 // null where there is nothing to say

@@ -84,7 +84,8 @@ readings "readings" "$d/r.json" "$d/m.prom" "$d/s.svg" 'd["run"]["blocks_read"]'
 	'" ".join("%d:%d" % (b["sector"], b["count"]) for b in d["bad_blocks"])' \
 	'[(s["sector"], 400 <= s["ms"] < 600 if i == 0 else 300 <= s["ms"] < 600) for i, s in enumerate(d["slowest"][:2])]' \
 	'd["latency"]["counts"][4:]' "$VERDICT" "$READ_TIMES" "$FIRST_SLOW" \
-	'",".join(map(str, d["bad_sectors"])) + " " + json.dumps(d["bad_sectors_complete"])'
+	'",".join(map(str, d["bad_sectors"])) + " " + json.dumps(d["bad_sectors_complete"])' \
+	'd["run"]["reads_in_flight"]'
 check_eq "readings: every block read once (2048 and the tail's)" 2049 "${J[0]}"
 check_eq "readings: the failed blocks, the tail's of 50 sectors last" \
 	"9984:128 120064:128 199936:128 200064:128 200192:128 262144:50" "${J[1]}"
@@ -94,6 +95,7 @@ check_eq "readings: the slow blocks are the slowest, 400 and 300 ms or more, und
 	"[[50048,true],[150016,true]]" "${J[2]}"
 check_eq "readings: classes 200-600 and 600+ count the two slow blocks" "[2,0]" "${J[3]}"
 check_eq "readings: verdict" "bad: 6 unreadable blocks" "${J[4]}"
+check_eq "readings: the JSON says the blocks were read one at a time" 1 "${J[8]}"
 check "readings: stdout gives the read times as the JSON counts them" grep -qxF "${J[5]}" "$d/out"
 check_eq "readings: stdout names the slow blocks, slowest first" "50048 150016" \
 	"$(sed -n 's/^Slow block: sector \([0-9]*\), [0-9]* ms$/\1/p' "$d/out" | paste -sd ' ')"
@@ -121,10 +123,11 @@ run_scan "$ahead" st --no-smart --json r.json "$dev"
 check_eq "reads in flight: exit 1" 1 "$st"
 readings "reads in flight" "$ahead/r.json" - - \
 	'" ".join("%d:%d" % (b["sector"], b["count"]) for b in d["bad_blocks"])' 'd["latency"]["counts"][4:]' \
-	'[s["sector"] for s in d["slowest"][:2]]'
+	'[s["sector"] for s in d["slowest"][:2]]' 'd["run"]["reads_in_flight"]'
 check_eq "reads in flight: the same failed blocks" \
 	"9984:128 120064:128 199936:128 200064:128 200192:128 262144:50" "${J[0]}"
 check_eq "reads in flight: two slow blocks, 200-600 ms" "[2,0]" "${J[1]}"
+check_eq "reads in flight: the JSON says how many (the default)" 8 "${J[3]}"
 slow=$(tr -d '[]' <<<"${J[2]}")
 check "reads in flight: each slow read named within 512 KiB before its block ($slow)" \
 	test "${slow%,*}" -le 50048 -a "${slow%,*}" -gt $((50048 - 1024)) -a "${slow#*,}" -le 150016 \
