@@ -6,8 +6,10 @@
 #include "app/linux/Commands.h"
 #include "app/linux/LinuxMachine.h"
 #include "app/linux/OutputDir.h"
+#include "app/linux/OutputFiles.h"
 #include "identify/CDriveIdentifier.h"
 #include "platform/Format.h"
+#include "platform/ScanLog.h"
 #include "scan/ScanReport.h"
 
 namespace {
@@ -43,6 +45,13 @@ int ListDisks(const Options& options) {
   const std::string dirProblem = OutputDirProblem(options.outputDir);
   if (!dirProblem.empty()) {
     std::fprintf(stderr, "morvek-scan: --output-dir %s: %s\n", options.outputDir.c_str(), dirProblem.c_str());
+    return kExitUsage;
+  }
+  // Listing writes the log: it must not be an image being listed.
+  if (const std::string why =
+          OutputsProblem({{"the log", InOutputDir(options.outputDir, kLogFile), false}}, options.devices);
+      !why.empty()) {
+    std::fprintf(stderr, "morvek-scan: %s\n", why.c_str());
     return kExitUsage;
   }
   LinuxMachine m(options.devices, options.outputDir);

@@ -76,7 +76,9 @@ std::string IdentifyOutput(const NamedOutput& out, Identity& id) {
 
 bool SameFile(const Identity& a, const Identity& b) {
   if (a.exists && b.exists) return a.device == b.device && a.inode == b.inode;
-  return a.resolved == b.resolved;
+  // An empty name is a path whose directory could not be resolved: it says
+  // nothing about which file it is.
+  return !a.resolved.empty() && a.resolved == b.resolved;
 }
 
 }  // namespace
@@ -92,9 +94,10 @@ std::string OutputsProblem(const std::vector<NamedOutput>& outputs, const std::v
     for (size_t j = 0; j < i; ++j)
       if (SameFile(ids[i], ids[j]))
         return outputs[j].what + " and " + outputs[i].what + " name the same file, " + ids[i].resolved;
-    if (!ids[i].exists || !outputs[i].checked) continue;
-    // An image file being scanned must never be overwritten (a device could
-    // not be an output: it is no regular file).
+    if (!ids[i].exists) continue;
+    // An image file being scanned must never be overwritten, and that holds
+    // for the report and the log as for any output (a device could not be an
+    // output: it is no regular file).
     for (const std::string& device : devices) {
       struct stat dev {};
       if (stat(device.c_str(), &dev) == 0 && S_ISREG(dev.st_mode) && dev.st_dev == ids[i].device &&

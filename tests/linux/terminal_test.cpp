@@ -324,6 +324,14 @@ TEST_F(TerminalOutputPaths, LinksDevicesFifosAndScannedImagesAreRefused) {
             "cannot write /dev/null (--bad-list): it exists and is not a regular file");
   EXPECT_EQ(OutputsProblem(With({{"--bad-list", "./disk.img"}}), {"disk.img"}),
             "cannot write ./disk.img (--bad-list): it is a disk to be scanned");
+  // The report and the log are written as the run goes: an image under
+  // their names must be refused before anything is opened for writing.
+  std::ofstream("Scan.log") << "an image being scanned";
+  EXPECT_EQ(OutputsProblem(With({}), {"./Scan.log"}), "cannot write Scan.log (the log): it is a disk to be scanned");
+  std::filesystem::rename("Scan.log", "kestrune.log");
+  EXPECT_EQ(OutputsProblem(With({}), {"kestrune.log"}),
+            "cannot write kestrune.log (the report): it is a disk to be scanned");
+  std::filesystem::remove("kestrune.log");
   EXPECT_EQ(OutputsProblem(With({{"--map", "missing/m.png"}}), {}).substr(0, 42),
             "cannot write missing/m.png (--map): missin");
   // A planted link in the report's place does not stop the run (the report
