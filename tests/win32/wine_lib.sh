@@ -31,15 +31,15 @@ _wine_usage() { # MESSAGE
 	exit 2
 }
 
-# Reads "--NAME VALUE" options into variables of the same names. SPEC names
+# Reads "--NAME VALUE" options into variables of the same names. NAMES lists
 # the options the script takes; one ending in "?" may be left out (its
 # variable is then empty). Anything else is a usage error (exit 2).
-wine_parse_args() { # SPEC ARGS...
+wine_parse_args() { # NAMES ARGS...
 	local -a _names
-	local _spec _name
+	local _option _name
 	read -r -a _names <<<"$1"
 	shift
-	for _spec in "${_names[@]}"; do printf -v "${_spec%\?}" '%s' ""; done
+	for _option in "${_names[@]}"; do printf -v "${_option%\?}" '%s' ""; done
 	while (($# > 0)); do
 		_name=${1#--}
 		if [[ $1 != --* || (" ${_names[*]} " != *" $_name "* && " ${_names[*]} " != *" $_name? "*) ]]; then
@@ -49,8 +49,8 @@ wine_parse_args() { # SPEC ARGS...
 		printf -v "$_name" '%s' "$2"
 		shift 2
 	done
-	for _spec in "${_names[@]}"; do
-		[[ $_spec == *\? || -n ${!_spec} ]] || _wine_usage "--$_spec is missing"
+	for _option in "${_names[@]}"; do
+		[[ $_option == *\? || -n ${!_option} ]] || _wine_usage "--$_option is missing"
 	done
 }
 
