@@ -112,7 +112,14 @@ bool Unsigned(const nlohmann::json& object, const char* key, uint64_t& out) {
 
 bool ParseResumeData(const nlohmann::json& report, ResumeData& out, std::string& why) {
   why = "not a morvek-scan JSON report";
-  if (!report.is_object() || report.value("format", "") != "morvek-scan-report" || report.value("version", 0) != 1)
+  // Every field's type is checked before it is read: nlohmann's value() and
+  // get() throw on a type they did not expect, and a file from elsewhere
+  // must be refused, not end the program.
+  if (!report.is_object()) return false;
+  const auto format = report.find("format");
+  uint64_t version = 0;
+  if (format == report.end() || !format->is_string() || format->get<std::string>() != "morvek-scan-report" ||
+      !Unsigned(report, "version", version) || version != 1)
     return false;
   const auto state = report.find("state");
   if (state == report.end() || !state->is_object()) {
@@ -132,7 +139,7 @@ bool ParseResumeData(const nlohmann::json& report, ResumeData& out, std::string&
       !Unsigned(*state, "slot", slot))
     return false;
   if (cell > 1u << 30 || badCount > UINT32_MAX || slot > 3 || st.firstSector > st.nextSector ||
-      st.nextSector > st.endSector)
+      st.nextSector > st.endSector || st.endSector > out.sizeBytes / 512)
     return false;
   st.cell = static_cast<int32_t>(cell);
   st.badCount = static_cast<uint32_t>(badCount);

@@ -236,6 +236,12 @@ TEST(ReadingsResume, AnythingButOurOwnIntactStateIsRefused) {
   refused([](nlohmann::json& j) { j["bad_blocks"] = nlohmann::json::parse(R"([{"sector": 1, "count": 4096}])"); },
           "a bad block larger than a read");
   refused([](nlohmann::json& j) { j["state"]["stretches"] = "lots"; }, "stretches not a list");
+  // Fields of another type are refused like any damage, never thrown at.
+  refused([](nlohmann::json& j) { j["format"] = 5; }, "a format that is no text");
+  refused([](nlohmann::json& j) { j["version"] = "1"; }, "a version that is no number");
+  refused([](nlohmann::json& j) { j = nlohmann::json::array({1, 2}); }, "a list, not a report");
+  // A range past the device's end would be read past it.
+  refused([](nlohmann::json& j) { j["state"]["end_sector"] = 31250000128ull; }, "an end past the device");
 }
 
 }  // namespace
