@@ -322,11 +322,13 @@ int ScanOneDisk(const Options& options) {
                          done, all);
             if (tty && done == all) std::fputc('\n', stderr);
           });
+      // A stop here ends only the reading again: the scan itself is whole,
+      // so its result and exit status stand, and there is nothing to go on
+      // with; the list alone is partial.
       if (refined.stopped || refined.limited) {
         std::fprintf(stderr, "\nmorvek-scan: exact sectors for %zu of %zu failed blocks (%s); the list is partial\n",
                      refined.blocksRefined, refined.blocksTotal,
                      refined.stopped ? "stopped" : "a badly damaged disk: stopped refining");
-        if (refined.stopped) stopped = true;
       }
     }
   }

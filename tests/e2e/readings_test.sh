@@ -115,6 +115,30 @@ check_eq "--bad-sectors -: exit 1" 1 "$st"
 check_eq "--bad-sectors -: standard output carries the list alone" "$expected" "$(cat "$d/out")"
 check "--bad-sectors -: the summary goes to stderr" grep -qxF "Verdict: 6 unreadable blocks" "$d/err"
 
+# Ctrl-C while the failed blocks are read again, sector by sector: the scan
+# itself was whole, so its result and exit status stand; only the list is
+# partial. Eight bad blocks whose sectors take 20 ms each to fail: about 20
+# seconds of reading again, stopped after the first block.
+sdev=$(make_fault_device 32768 "8192-9215" "8192-9215:20") || fail_test "cannot make the refining device"
+d=$work/refine-stopped
+mkdir -p "$d"
+(cd "$d" && exec "$scan" --no-smart --json r.json --bad-sectors s.txt "$sdev" >"$d/out" 2>"$d/err") &
+pid=$!
+for ((i = 0; i < 600; ++i)); do
+	grep -qF "sector by sector: 1 of 8" "$d/err" 2>/dev/null && break
+	sleep 0.05
+done
+kill -INT "$pid"
+wait "$pid"
+st=$?
+check_eq "stopped reading again: the scan's exit status (1), not a stopped scan's" 1 "$st"
+check "stopped reading again: the list is said to be partial" grep -qF "the list is partial" "$d/err"
+check "stopped reading again: no word of going on with --resume" bash -c "! grep -q '^Stopped' '$d/out'"
+readings "stopped reading again" "$d/r.json" - - 'd["run"]["stopped"]' 'd["bad_sectors_complete"]' \
+	'len(d["bad_sectors"])'
+check_eq "stopped reading again: the JSON has the run whole and the list partial" "false false" "${J[0]} ${J[1]}"
+check "stopped reading again: the sectors found so far are listed (${J[2]})" test "${J[2]}" -ge 128 -a "${J[2]}" -lt 1024
+
 # The same disk with reads in flight (the default): the same failures and the
 # same two slow reads, each named by a block at most 512 KiB (1024 sectors)
 # before the slow one, the first of the read that took the time.
