@@ -143,6 +143,13 @@ ReadResult LinuxDeviceIo::PreadAt(int fd, uint64_t size, uint64_t offset, void* 
     result.error = ErrorKind(error);
     return result;
   }
+  // Short of the device's end, fewer bytes than asked is a read that failed
+  // part way (a buffered image returns what it had before the error): the
+  // block was not read.
+  if (static_cast<uint64_t>(n) < bytes && offset + static_cast<uint64_t>(n) < size) {
+    result.error = ReadError::kMedia;
+    return result;
+  }
   result.ok = true;
   result.bytes = static_cast<uint32_t>(n);
   return result;

@@ -136,6 +136,12 @@ class ReadAheadCommon : public SequentialReadAhead {
     BlockRead r;
     r.readyNs = std::max(doneNs, m_lastReadyNs);
     m_lastReadyNs = r.readyNs;
+    // A block read alone that still comes back short of the stretch's and
+    // the device's end failed part way: it was not read.
+    if (result >= 0 && result < BlockLength(m_next)) {
+      const uint64_t end = m_deviceSize != 0 ? std::min(m_end, m_deviceSize) : m_end;
+      if (BlockOffset(m_next) + static_cast<uint64_t>(result) < end) result = -EIO;
+    }
     if (result >= 0) {
       r.ok = true;
       r.bytes = static_cast<uint32_t>(std::min<int64_t>(result, BlockLength(m_next)));

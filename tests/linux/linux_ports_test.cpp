@@ -149,6 +149,12 @@ ssize_t RefuseReadsOverTheEnd(int fd, void* buffer, size_t bytes, off_t offset) 
   return ::pread(fd, buffer, bytes, offset);
 }
 
+// A buffered image whose read hit an error part way: it hands back what it
+// had before the error.
+ssize_t HalfARead(int fd, void* buffer, size_t bytes, off_t offset) {
+  return ::pread(fd, buffer, bytes / 2, offset);
+}
+
 ssize_t DeviceGone(int, void*, size_t, off_t) {
   errno = ENODEV;
   return -1;
@@ -184,6 +190,18 @@ TEST(LinuxDeviceIo, AReadRefusedAcrossTheEndIsRetriedUpToTheEnd) {
   g_preads.clear();
   EXPECT_FALSE(io.ReadAt(h, 100 * 512, buffer, sizeof buffer).ok);
   EXPECT_EQ(g_preads.size(), 1u);
+  io.Close(h);
+}
+
+TEST(LinuxDeviceIo, AReadThatComesBackShortBeforeTheEndFailed) {
+  ScratchDir dir;
+  const std::string image = MakeImage(dir, "short.img", 16065 * 512);
+  LinuxDeviceIo io({image}, {nullptr, HalfARead});
+  const DeviceHandle h = io.OpenDrive(0);
+  alignas(4096) static unsigned char buffer[65536];
+  const ReadResult r = io.ReadAt(h, 128 * 512, buffer, sizeof buffer);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, ReadError::kMedia);
   io.Close(h);
 }
 
