@@ -38,6 +38,11 @@ class UniqueFileHandle {
     return ok;
   }
   void Reset() { Close(); }
+  HANDLE Release() {
+    const HANDLE h = m_h;
+    m_h = INVALID_HANDLE_VALUE;
+    return h;
+  }
 
  private:
   HANDLE m_h;
@@ -80,20 +85,28 @@ std::unique_ptr<IOutputFile> Win32FileSystem::CreateOutputFile(const std::string
     SetError(error, problem);
     return nullptr;
   }
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  // Opened as it is (a link not followed, nothing emptied yet), and emptied
+  // only once it is known to be a plain file: a link or device planted after
+  // the check above is refused with its bytes untouched.
+  UniqueFileHandle h(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (h.Get() == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
     if (busy != nullptr) *busy = code == ERROR_SHARING_VIOLATION;
     SetError(error, code == ERROR_SHARING_VIOLATION ? "it is in use by another run" : ErrorText(code));
     return nullptr;
   }
-  if (::GetFileType(h) != FILE_TYPE_DISK) {
-    ::CloseHandle(h);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(h.Get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h.Get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     SetError(error, "it is not a regular file");
     return nullptr;
   }
-  return std::make_unique<Win32OutputFile>(h);
+  if (!::SetEndOfFile(h.Get())) {
+    SetError(error, ErrorText(::GetLastError()));
+    return nullptr;
+  }
+  return std::make_unique<Win32OutputFile>(h.Release());
 }
 
 bool Win32FileSystem::WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) {
