@@ -151,9 +151,7 @@ ssize_t RefuseReadsOverTheEnd(int fd, void* buffer, size_t bytes, off_t offset) 
 
 // A buffered image whose read hit an error part way: it hands back what it
 // had before the error.
-ssize_t HalfARead(int fd, void* buffer, size_t bytes, off_t offset) {
-  return ::pread(fd, buffer, bytes / 2, offset);
-}
+ssize_t HalfARead(int fd, void* buffer, size_t bytes, off_t offset) { return ::pread(fd, buffer, bytes / 2, offset); }
 
 ssize_t DeviceGone(int, void*, size_t, off_t) {
   errno = ENODEV;
