@@ -22,8 +22,9 @@ RefineResult RefineBadSectors(CDisk& disk, const std::vector<BadBlock>& blocks, 
   std::unique_ptr<unsigned char[], AlignedFree> buffer(
       static_cast<unsigned char*>(::operator new[](size_t{unit} * 512, kAlignment)));
   const uint64_t start = nowMs();
+  const auto outOfTime = [&] { return nowMs() - start >= static_cast<uint64_t>(limits.maxTime.count()); };
   for (const BadBlock& block : blocks) {
-    if (result.blocksRefined >= limits.maxBlocks || nowMs() - start >= static_cast<uint64_t>(limits.maxTime.count())) {
+    if (result.blocksRefined >= limits.maxBlocks || outOfTime()) {
       result.limited = true;
       break;
     }
@@ -36,10 +37,16 @@ RefineResult RefineBadSectors(CDisk& disk, const std::vector<BadBlock>& blocks, 
         result.stopped = true;
         break;
       }
+      // Within a block too: each of its 128 sectors may cost the drive many
+      // seconds of retries.
+      if (outOfTime()) {
+        result.limited = true;
+        break;
+      }
       if (disk.ReadSectors(s, static_cast<uint16_t>(unit), buffer.get()) != 0) continue;
       for (uint64_t k = s; k < s + unit && k < end; ++k) result.sectors.push_back(k);
     }
-    if (result.stopped) break;
+    if (result.stopped || result.limited) break;
     ++result.blocksRefined;
     if (progress) progress(result.blocksRefined, result.blocksTotal);
   }

@@ -78,14 +78,27 @@ TEST_F(RefinerTest, ALargeDamagedAreaIsRefinedOnlyUpToTheLimits) {
   EXPECT_EQ(r.blocksRefined, 3u);
   EXPECT_EQ(r.sectors.size(), 3u * 128);
 
-  // And by time: the clock passes the limit during the second block.
+  // And by time: the clock passes the limit during the second block, which
+  // is left there, with what it gave so far.
   m.io.reads.clear();
   limits = RefineLimits{};
   limits.maxTime = std::chrono::milliseconds(1000);
   m.io.onRead = [&](const FakeRead&) { nowMs += 5; };  // 128 reads: 640 ms a block
   r = Refine(blocks, 512, limits);
   EXPECT_TRUE(r.limited);
-  EXPECT_EQ(r.blocksRefined, 2u);
+  EXPECT_EQ(r.blocksRefined, 1u);
+  EXPECT_EQ(r.sectors, Range(0, 199));
+}
+
+TEST_F(RefinerTest, ASingleBlockOfSectorsThatTakeSecondsEachKeepsToTheTimeLimit) {
+  m.io.drives[0] = FakeDrive::WithSectors(1000000);
+  m.io.drives[0].bad = {{0, 1000000}};
+  m.io.onRead = [&](const FakeRead&) { nowMs += 30000; };  // a drive retrying each sector for 30 s
+  const RefineResult r = Refine({{0, 128}});
+  EXPECT_TRUE(r.limited);
+  EXPECT_FALSE(r.Complete());
+  EXPECT_EQ(r.sectors.size(), 20u);  // ten minutes, not an hour
+  EXPECT_EQ(m.io.reads.size(), 20u);
 }
 
 }  // namespace
