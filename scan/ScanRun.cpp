@@ -79,13 +79,16 @@ std::string ScanRun::PercentText() const {
   return m_strPercent;
 }
 
-void ScanRun::PushPercent(const std::string& text) {
+void ScanRun::PushPercent(uint64_t percent) {
+  // Called for every block, but the value changes a hundred times a run:
+  // only a change is formatted, shared and shown.
+  if (percent == m_percentShown) return;
+  m_percentShown = percent;
+  const std::string text = StrFormat("%llu", static_cast<unsigned long long>(percent));
   {
     std::lock_guard<std::mutex> hold(m_lock);
     m_strPercent = text;
   }
-  if (text == m_strPercentShown) return;  // the field already shows it
-  m_strPercentShown = text;
   m_display.ShowPercent(text);
 }
 
@@ -156,7 +159,11 @@ bool ScanRun::StillAnswers(uint64_t failedAt, unsigned char* buffer) {
     sector = (m_rangeFirst + (end - m_rangeFirst) / 2) / kBlockSectors * kBlockSectors;
     count = static_cast<uint16_t>(end - sector < kBlockSectors ? end - sector : kBlockSectors);
   }
-  if (count != 0 && m_setup->disk.ReadSectors(sector, count, buffer) != 0) {
+  const bool answers = count != 0 && m_setup->disk.ReadSectors(sector, count, buffer) != 0;
+  // The check's own read is no block's time: the next block's starts after it.
+  const uint64_t ready = m_setup->disk.LastReadReadyNs();
+  m_lastReadyNs = ready != 0 ? ready : m_clock.NowNs();
+  if (answers) {
     ReadWell(sector, count);  // the disk answers: a bad stretch, the run goes on
     return true;
   }
@@ -205,7 +212,7 @@ uint32_t ScanRun::ScanDisk() {
   const uint64_t mainStop = std::min(total, m_rangeEnd);
   const uint64_t percentSpan = mainStop > m_rangeFirst ? mainStop - m_rangeFirst : 0;
   const uint64_t rangeMb = mainStop > first ? (mainStop - first) >> 11 : 0;
-  m_strPercentShown.clear();
+  m_percentShown = kNoPercent;
   m_stopped = false;
   m_failuresInARow = 0;
   m_haveGood = false;
@@ -230,7 +237,7 @@ uint32_t ScanRun::ScanDisk() {
 
     m_nLastRead = static_cast<int32_t>(m_setup->disk.ReadSectors(off, kBlockSectors, buffer.get()));
     Consumed(off, kBlockSectors, m_nLastRead != 0);
-    PushPercent(StrFormat("%llu", static_cast<unsigned long long>((off - m_rangeFirst) * 100 / percentSpan)));
+    PushPercent((off - m_rangeFirst) * 100 / percentSpan);
 
     if (m_nLastRead == 0) {
       BadBlock(off);
@@ -330,8 +337,8 @@ void ScanRun::EndOfRun() {
   m_display.ShowElapsed(elapsedText);
   const bool clean = m_nBadCount == 0;
   WriteReport(clean);
-  m_strPercentShown.clear();  // "100" is always pushed, also after a stop
-  PushPercent("100");
+  m_percentShown = kNoPercent;  // "100" is always pushed, also after a stop
+  PushPercent(100);
   RunResult result;
   {
     std::lock_guard<std::mutex> hold(m_lock);

@@ -158,7 +158,7 @@ class ScanRun {
   // The map's cells before the run's first one: a resumed run's, or empty
   // places for the cells before a range.
   void PaintCellsBefore(const std::string& cells);
-  void PushPercent(const std::string& text);
+  void PushPercent(uint64_t percent);
   void BadBlock(uint64_t sector);
   // After a failed read: whether the disk still answers. A run of failures
   // (or a device saying it is gone) is checked by reading again a block
@@ -193,7 +193,8 @@ class ScanRun {
   mutable std::mutex m_lock;  // the texts and the result, read from other threads
   std::string m_strElapsed;
   std::string m_strPercent;
-  std::string m_strPercentShown;  // what the percent field shows now (worker only)
+  static constexpr uint64_t kNoPercent = ~uint64_t{0};
+  uint64_t m_percentShown = kNoPercent;  // what the percent field shows now (worker only)
   bool m_stopped = false;         // worker only
   // The vanishing-disk check (worker only).
   uint32_t m_failuresInARow = 0;

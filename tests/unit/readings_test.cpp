@@ -119,6 +119,36 @@ TEST(ReadingsOfARun, EveryBlockOnceInDiskOrderWithItsOwnTime) {
   EXPECT_EQ(result.startedUtc, clock.utc.load());
 }
 
+// After a long row of failures the run reads a block that read well before,
+// to see whether the disk still answers. That read is no block's: its time
+// must not make the block after it slow.
+TEST(ReadingsOfARun, TheCheckThatTheDiskStillAnswersIsNoBlocksTime) {
+  FakeMachine m;
+  FakeClock clock;
+  FakeScanView view;
+  m.io.drives[0] = FakeDrive::WithGeometry(2484, 1, 128);  // 317,952 sectors, 2484 blocks
+  m.io.drives[0].bad = {{1280, 1280 + 64 * 128 - 1}};      // 64 failed blocks in a row
+  m.io.drives[0].slow = {{1152, 1152}};                    // the good block before them, asked again
+  m.io.drives[0].slowMs = 400;
+  m.io.onRead = [&](const FakeRead&) { clock.now += 1; };
+  m.io.sleeper = [&](uint32_t ms) { clock.now += ms; };
+  ScanReadings readings(0, 317952);
+  CDisk disk(m.Disk());
+  ScanRun run(clock, m.files, view);
+  RunSetup setup{disk};
+  setup.totalSectors = disk.TotalSectors(0);
+  setup.deviceSectors = disk.DeviceSectors(0);
+  setup.readings = &readings;
+  run.Start(setup);
+  run.Wait();
+  const ReadingsSnapshot s = readings.Snapshot();
+  EXPECT_EQ(s.errors, 64u);
+  EXPECT_EQ(s.counts[4], 1u) << "the slow block's own first read, and no other";
+  ASSERT_FALSE(s.slowest.empty());
+  EXPECT_EQ(s.slowest[0].sector, 1152u);
+  EXPECT_FALSE(run.LastResult().diskGone);
+}
+
 // A disk that reads ahead tells when each block's read completed: merged
 // reads of eight blocks, each 2 ms after the one before, and one of them
 // 300 ms late. The time of a read shows on its first block; the clock,
