@@ -195,7 +195,7 @@ class ScanRun {
   std::string m_strPercent;
   static constexpr uint64_t kNoPercent = ~uint64_t{0};
   uint64_t m_percentShown = kNoPercent;  // what the percent field shows now (worker only)
-  bool m_stopped = false;         // worker only
+  bool m_stopped = false;                // worker only
   // The vanishing-disk check (worker only).
   uint32_t m_failuresInARow = 0;
   uint64_t m_failuresFrom = 0;  // where the current run of failures began
