@@ -7,14 +7,6 @@
 
 namespace {
 
-bool ParseDiskNumber(const std::string& text, int& out) {
-  if (text.empty() || text.size() > 6) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  out = std::atoi(text.c_str());
-  return true;
-}
-
 bool ParsePalette(const std::string& text, MapPalette& out) {
   if (text == "window") {
     out = MapPalette::kWindow;
@@ -48,16 +40,6 @@ bool EndsIn(const std::string& name, const std::string& suffix) {
   for (char& c : ending)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return ending == suffix;
-}
-
-// The map is always a PNG picture: a name promising another format would
-// hold something its readers do not expect.
-bool EndsInPng(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string ending = name.substr(name.size() - 4);
-  for (char& c : ending)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ending == ".png";
 }
 
 // A whole number from `low` to `high`, written plainly (no sign, no spaces).
@@ -135,10 +117,12 @@ const char* UsageText() {
          "  130  the scan was stopped\n";
 }
 
-bool Options::DataOnStandardOutput() const {
-  return IsStandardOutput(badList) || IsStandardOutput(badSectors) || IsStandardOutput(json) ||
+int Options::OutputsOnStandardOutput() const {
+  return IsStandardOutput(badList) + IsStandardOutput(badSectors) + IsStandardOutput(json) +
          IsStandardOutput(prometheus);
 }
+
+bool Options::DataOnStandardOutput() const { return OutputsOnStandardOutput() > 0; }
 
 const char* VersionText() { return "morvek-scan " MORVEK_VERSION_TEXT "\n"; }
 
@@ -203,10 +187,12 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       value = args[++i];
     }
     if (a == "--disk") {
-      if (!ParseDiskNumber(value, o.disk)) {
+      uint32_t disk = 0;
+      if (!ParseNumberIn(value, 0, 999999, disk)) {
         error = "--disk wants a disk number, not '" + value + "'";
         return false;
       }
+      o.disk = static_cast<int>(disk);
       o.diskGiven = true;
     } else if (a == "--queue-depth") {
       if (!ParseNumberIn(value, 1, LinuxDeviceIo::kMaxQueueDepth, o.queueDepth)) {
@@ -232,7 +218,9 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
       error = a + (a == "--output-dir" ? " needs a directory name" : " needs a file name");
       return false;
     } else if (a == "--map") {
-      if (!EndsInPng(value)) {
+      // The map is always a PNG picture: a name promising another format
+      // would hold something its readers do not expect.
+      if (!EndsIn(value, ".png")) {
         error = "--map saves a PNG picture: give a name ending in .png, not '" + value + "'";
         return false;
       }
@@ -273,9 +261,7 @@ bool ParseArgs(const std::vector<std::string>& args, Options& o, std::string& er
     error = "--resume goes on with the stopped run's own range; --from and --to belong to a new run";
     return false;
   }
-  if (IsStandardOutput(o.badList) + IsStandardOutput(o.badSectors) + IsStandardOutput(o.json) +
-          IsStandardOutput(o.prometheus) >
-      1) {
+  if (o.OutputsOnStandardOutput() > 1) {
     error = "only one of --bad-list, --bad-sectors, --json and --prometheus can go to standard output";
     return false;
   }

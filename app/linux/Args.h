@@ -35,6 +35,8 @@ struct Options {
   std::vector<std::string> devices;
 
   // Whether a data output goes to standard output (at most one may).
+  // How many outputs go to standard output ('-'); at most one may.
+  int OutputsOnStandardOutput() const;
   bool DataOnStandardOutput() const;
 };
 

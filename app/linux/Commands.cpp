@@ -130,12 +130,6 @@ bool WriteData(LinuxMachine& m, DataOnStandardOutput& data, const char* what, co
   return false;
 }
 
-std::string SectorLines(const std::vector<uint64_t>& sectors) {
-  std::string text;
-  for (uint64_t s : sectors) text += std::to_string(s) + "\n";
-  return text;
-}
-
 void PrintLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) std::printf("%s\n", line.c_str());
 }
@@ -371,7 +365,7 @@ int ScanOneDisk(const Options& options) {
 
   if (!options.badList.empty()) WriteData(m, data, "bad-block list", options.badList, BadListText(failed));
   if (!options.badSectors.empty())
-    WriteData(m, data, "bad-sector list", options.badSectors, SectorLines(refined.sectors));
+    WriteData(m, data, "bad-sector list", options.badSectors, BadListText(refined.sectors));
   if (!options.map.empty()) {
     CDrawPicModel empty;  // never needed after a Start, but never dereference null
     const CDrawPicModel& chart = scan.Chart() ? *scan.Chart() : empty;

@@ -18,7 +18,7 @@
 class LinuxMachine {
  public:
   // The drives are the paths given, or the machine's whole disks. The log
-  // is held (nothing written) until ReleaseLog. The report and the log go
+  // is not opened (nothing written) until Log().OpenLocked. The report and the log go
   // into `outputDir` (empty: the current directory). A scan keeps up to
   // queueDepth reads in flight (1: one at a time).
   explicit LinuxMachine(const std::vector<std::string>& givenPaths, const std::string& outputDir = "",

@@ -108,9 +108,9 @@ std::string OutputsProblem(const std::vector<NamedOutput>& outputs, const std::v
   return "";
 }
 
-std::string BadListText(const std::vector<uint64_t>& startSectors) {
+std::string BadListText(const std::vector<uint64_t>& sectors) {
   std::string text;
-  for (uint64_t sector : startSectors) text += std::to_string(sector) + "\n";
+  for (uint64_t sector : sectors) text += std::to_string(sector) + "\n";
   return text;
 }
 

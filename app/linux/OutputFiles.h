@@ -26,9 +26,9 @@ struct NamedOutput {
 // the resolved directory and name where they do not.
 std::string OutputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& devices);
 
-// The bad-block list: the start sectors, one decimal number and "\n" per
-// line (nothing for none).
-std::string BadListText(const std::vector<uint64_t>& startSectors);
+// The bad-block list (the failed blocks' start sectors) and the bad-sector
+// list alike: one decimal number and "\n" per line (nothing for none).
+std::string BadListText(const std::vector<uint64_t>& sectors);
 
 // PATH made absolute against the current directory (not resolved further).
 std::string AbsolutePath(const std::string& path);

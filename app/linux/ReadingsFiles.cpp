@@ -258,12 +258,11 @@ std::string SpeedGraphSvg(const ReadingsFacts& f) {
   const ReadingsSnapshot& r = f.readings;
   const double gb = 1024.0 * 1024 * 1024 / 512;  // sectors in a GB (2^30 bytes)
   const double endGb = std::max(static_cast<double>(f.sizeBytes) / 512 / gb, 1e-9);
-  double maxSpeed = 0, minSpeed = 0, sum = 0;
+  double maxSpeed = 0, minSpeed = 0;
   for (size_t i = 0; i < r.speed.size(); ++i) {
     const double s = r.speed[i].mbPerSecond;
     maxSpeed = std::max(maxSpeed, s);
     minSpeed = i == 0 ? s : std::min(minSpeed, s);
-    sum += s;
   }
   const double average =
       r.readNs ? static_cast<double>(r.bytesRead) / 1048576.0 / (static_cast<double>(r.readNs) / 1e9) : 0;
@@ -326,7 +325,6 @@ std::string SpeedGraphSvg(const ReadingsFacts& f) {
                                     r.badBlocks.size() == 1 ? "" : "s"))
                        .c_str());
   svg += "</svg>\n";
-  (void)sum;
   return svg;
 }
 
