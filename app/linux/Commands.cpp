@@ -249,9 +249,6 @@ int ScanOneDisk(const Options& options) {
   extras.resume = options.resume.empty() ? nullptr : &resume.state;
   extras.readings = &readings;
   scan.SetRunExtras(extras);
-  // A resumed run's earlier failed reads are this run's too (the list and
-  // the count go on from them).
-  for (const BadBlock& b : resume.totals.badBlocks) view.ReadFailed(b.sector);
 
   StopSignals signals;
   CScan::StartResult started;
@@ -293,8 +290,10 @@ int ScanOneDisk(const Options& options) {
   // The run's results. A file that cannot be written is said on stderr; the
   // exit status stays that of the scan.
   const RunResult result = scan.Run().LastResult();
-  const std::vector<uint64_t> failed = view.FailedReads();
   ReadingsSnapshot taken = readings.Snapshot();
+  // The failed reads' start sectors, a resumed run's earlier ones first.
+  std::vector<uint64_t> failed;
+  for (const BadBlock& b : taken.badBlocks) failed.push_back(b.sector);
 
   // Exact sectors: each failed block read again, sector by sector.
   RefineResult refined;

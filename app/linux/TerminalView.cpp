@@ -47,11 +47,6 @@ bool TerminalView::WaitForRunEnd(std::chrono::milliseconds timeout) {
   return m_runEnd.wait_for(hold, timeout, [this] { return m_runEnded; });
 }
 
-void TerminalView::ReadFailed(uint64_t startSector) {
-  std::lock_guard<std::mutex> hold(m_lock);
-  m_failedReads.push_back(startSector);
-}
-
 ScanLabels TerminalView::Labels() const {
   std::lock_guard<std::mutex> hold(m_lock);
   return m_labels;
@@ -62,11 +57,6 @@ std::vector<ScanLabels> TerminalView::TakePercentChanges() {
   std::vector<ScanLabels> changes;
   changes.swap(m_percentChanges);
   return changes;
-}
-
-std::vector<uint64_t> TerminalView::FailedReads() const {
-  std::lock_guard<std::mutex> hold(m_lock);
-  return m_failedReads;
 }
 
 std::vector<std::string> TerminalView::DiskEntries() const {

@@ -42,7 +42,6 @@ class TerminalView : public IScanView {
   void ShowBadCount(const std::string& text) override { SetLabel(&ScanLabels::bad, text); }
   void ShowDiskSize(const std::string& text) override { SetLabel(&ScanLabels::diskSize, text); }
   void ShowCellSize(const std::string& text) override { SetLabel(&ScanLabels::cellSize, text); }
-  void ReadFailed(uint64_t startSector) override;
   void InvalidateMap() override { m_dirty = true; }
   // The terminal has no buttons: Start and Stop are the command line and
   // the interrupt key.
@@ -61,8 +60,6 @@ class TerminalView : public IScanView {
   std::vector<ScanLabels> TakePercentChanges();
   // Whether anything shown changed since the last call.
   bool TakeDirty() { return m_dirty.exchange(false); }
-  // Start sectors of the failed 64 KB reads, in the order they failed.
-  std::vector<uint64_t> FailedReads() const;
   std::vector<std::string> DiskEntries() const;
   // Waits up to TIMEOUT for the end of the run (the report's open); true
   // once it has come.
@@ -74,7 +71,6 @@ class TerminalView : public IScanView {
   mutable std::mutex m_lock;
   ScanLabels m_labels;
   std::vector<ScanLabels> m_percentChanges;
-  std::vector<uint64_t> m_failedReads;
   std::vector<std::string> m_entries;
   std::atomic<bool> m_dirty{false};
   bool m_runEnded = false;

@@ -359,7 +359,6 @@ TEST(TerminalViewLabels, KeepsWhatTheRunShowsAndEachPercentStep) {
   view.ShowRemaining("0:7:40");
   view.ShowBadCount("3");
   view.ShowPercent("1");
-  view.ReadFailed(2147483648u);
   const ScanLabels l = view.Labels();
   EXPECT_EQ(l.diskSize, "37 G");
   EXPECT_EQ(l.cellSize, "15 M");
@@ -371,7 +370,6 @@ TEST(TerminalViewLabels, KeepsWhatTheRunShowsAndEachPercentStep) {
   EXPECT_EQ(ProgressLine(steps[1]), "1% 0:0:8 85 M/s remaining 0:7:40 bad 3");
   EXPECT_TRUE(view.TakePercentChanges().empty());
   EXPECT_EQ(StatusLine(l), "progress 1%  time 0:0:8  speed 85 M/s  remaining 0:7:40  bad blocks 3");
-  EXPECT_EQ(view.FailedReads(), std::vector<uint64_t>{2147483648u});
   EXPECT_TRUE(view.TakeDirty());
   EXPECT_FALSE(view.TakeDirty());
 }
