@@ -2,13 +2,7 @@
 
 #include <cstring>
 
-namespace {
-// The geometry Windows reports for a fixed disk whose driver keeps its own to
-// itself: 255 heads, 63 sectors per track.
-constexpr uint32_t kDerivedHeads = 255;
-constexpr uint32_t kDerivedSectorsPerTrack = 63;
-constexpr uint64_t kDerivedCylinderBytes = uint64_t{kDerivedHeads} * kDerivedSectorsPerTrack * kSectorSize;
-}  // namespace
+#include "disk/DiskGeometry.h"
 
 void DriveServer::CloseAll() {
   for (DriveHandle& d : m_drives) {
@@ -34,9 +28,9 @@ void DriveServer::Enumerate() {
       // their size.
       uint64_t bytes = 0;
       if (m_access.QuerySize(drive, bytes)) {
-        g.cylinders = bytes / kDerivedCylinderBytes;
-        g.heads = kDerivedHeads;
-        g.sectorsPerTrack = kDerivedSectorsPerTrack;
+        g.cylinders = bytes / kFixedDiskCylinderBytes;
+        g.heads = kFixedDiskHeads;
+        g.sectorsPerTrack = kFixedDiskSectorsPerTrack;
         known = true;
       }
     }
