@@ -7,7 +7,10 @@
 #include "platform/Format.h"
 
 namespace {
-constexpr uint16_t kBlockSectors = 128;
+// The scan's block is the disk object's largest transfer, the one it tells
+// the disk to read ahead in: were they to differ, no read would be ready.
+constexpr uint16_t kBlockSectors = kMaxTransferSectors;
+static_assert(kBlockSectors == 128, "the map, the report and the lists count 64 KB blocks");
 constexpr size_t kBlockBytes = kBlockSectors * kSectorSize;  // 64 KB
 constexpr uint32_t kCells = 2484;
 // Consecutive failed reads after which the run checks that the disk still
