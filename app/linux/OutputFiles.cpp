@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/linux/FileSystemLinux.h"
 #include "scan/ScanReport.h"
 
 namespace {
@@ -16,13 +17,6 @@ namespace {
 std::string CurrentDirectory() {
   std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
   return cwd ? std::string(cwd.get()) : std::string(".");
-}
-
-std::string ParentDirectory(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 struct IconvCloser {
@@ -49,20 +43,14 @@ std::string BaseName(const std::string& path) {
 // The output's identity (of the path itself, a link not followed), and the
 // reason it cannot take an output ("" when it can).
 std::string IdentifyOutput(const NamedOutput& out, Identity& id) {
-  std::string problem;
+  const std::string problem = ExistingPathProblem(out.path);
   struct stat st {};
   if (lstat(out.path.c_str(), &st) == 0) {
-    if (S_ISLNK(st.st_mode))
-      problem = "it is a symbolic link";
-    else if (!S_ISREG(st.st_mode))
-      problem = "it exists and is not a regular file";
     id.exists = true;
     id.device = st.st_dev;
     id.inode = st.st_ino;
-  } else if (errno != ENOENT) {
-    problem = std::strerror(errno);
   }
-  const std::string dir = ParentDirectory(out.path);
+  const std::string dir = DirectoryOf(out.path);
   std::unique_ptr<char, decltype(&std::free)> real(realpath(dir.c_str(), nullptr), &std::free);
   if (!real) return dir + ": " + std::strerror(errno);
   id.resolved = std::string(real.get()) + "/" + BaseName(out.path);
@@ -128,7 +116,7 @@ std::string WhyNotWritable(const std::string& file) {
     if (S_ISDIR(st.st_mode)) return where + " is a directory";
     if (!S_ISREG(st.st_mode)) return where + " is not a regular file";
     if (access(file.c_str(), W_OK) != 0) return where + ": " + std::strerror(errno);
-  } else if (const std::string dir = ParentDirectory(file); access(dir.c_str(), W_OK | X_OK) != 0) {
+  } else if (const std::string dir = DirectoryOf(file); access(dir.c_str(), W_OK | X_OK) != 0) {
     return "cannot create files in " + (dir == "." ? CurrentDirectory() : AbsolutePath(dir)) + ": " +
            std::strerror(errno);
   }

@@ -54,9 +54,17 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Why an existing `path` may not take an output, or "" when it may (it does
-// not exist, or it is a regular file). lstat: a symbolic link is refused
-// whatever it points to.
+class LinuxOutputFile : public IOutputFile {
+ public:
+  explicit LinuxOutputFile(int fd) : m_fd(fd) {}
+  bool Write(std::string_view bytes) override { return WriteAll(m_fd.Get(), bytes); }
+
+ private:
+  UniqueFd m_fd;
+};
+
+}  // namespace
+
 std::string ExistingPathProblem(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : ErrnoText();
@@ -71,17 +79,6 @@ std::string DirectoryOf(const std::string& path) {
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
-
-class LinuxOutputFile : public IOutputFile {
- public:
-  explicit LinuxOutputFile(int fd) : m_fd(fd) {}
-  bool Write(std::string_view bytes) override { return WriteAll(m_fd.Get(), bytes); }
-
- private:
-  UniqueFd m_fd;
-};
-
-}  // namespace
 
 std::unique_ptr<IOutputFile> LinuxFileSystem::CreateOutputFile(const std::string& path, std::string* error,
                                                                bool* busy) {

@@ -10,3 +10,10 @@ class LinuxFileSystem : public IFileSystem {
                                                 bool* busy = nullptr) override;
   bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string* error) override;
 };
+
+// Why an existing `path` may not take an output, or "" when it may (it does
+// not exist, or it is a regular file). lstat: a symbolic link is refused
+// whatever it points to.
+std::string ExistingPathProblem(const std::string& path);
+// The directory a path names a file in ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
